@@ -1,0 +1,14 @@
+/*
+ * ZEP image-file library: the whole public interface.
+ *
+ * Applications include this header only; it pulls in one header per family.
+ */
+#ifndef ZEP_ZEP_H
+#define ZEP_ZEP_H
+
+#include <zep/export.h>
+#include <zep/error.h>
+#include <zep/strings.h>
+#include <zep/containers.h>
+
+#endif /* ZEP_ZEP_H */

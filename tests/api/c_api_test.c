@@ -1,0 +1,115 @@
+/*
+ * The public interface from C: this file is compiled as strict C11 with
+ * -pedantic against <zep/zep.h> and linked with the shared library, the way
+ * an application uses it. It checks a round trip through each family.
+ */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include <zep/zep.h>
+
+static int failures;
+static int checks;
+
+#define CHECK(cond)                                                          \
+    do {                                                                     \
+        ++checks;                                                            \
+        if (!(cond)) {                                                       \
+            ++failures;                                                      \
+            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
+                    #cond);                                                  \
+        }                                                                    \
+    } while (0)
+
+static char last_message[ERR_MESSAGE_MAX];
+static int last_severity = -1;
+
+static int capture(const char *name, int severity, const char *message,
+                   ERR_RECORD *record, void *data)
+{
+    (void)name;
+    (void)record;
+    (void)data;
+    last_severity = severity;
+    snprintf(last_message, sizeof last_message, "%s", message);
+    return 0;
+}
+
+static const char *const open_args[] = {"file", "reason", NULL};
+static ERR_RECORD open_failed = {1, ERR_ERROR, 0, "OPEN_FAILED",
+                                 "Cannot open file %s; %s", 0, NULL, NULL, 0, 0,
+                                 open_args};
+
+static void test_errors(void)
+{
+    char buffer[ERR_MESSAGE_MAX];
+    int before = ERR_stats(ERR_WARNING);
+
+    CHECK(ERR_dcl_handler(NULL, capture, NULL) == 1);
+    CHECK(ERR_report_cat(zep__msg_cat, ERR_SET_IMAGE, 53, ERR_WARNING,
+                         "Bad scanline: %d (out of range)", 7) == 0);
+    CHECK(strcmp(last_message, "Bad scanline: 7 (out of range)") == 0);
+    CHECK(last_severity == ERR_WARNING);
+    CHECK(ERR_stats(ERR_WARNING) == before + 1);
+
+    CHECK(ERR_report(&open_failed, "a.rla", "gone") == 0);
+    CHECK(strcmp(last_message, "Cannot open file a.rla; gone") == 0);
+    CHECK(ERR_last(0) == &open_failed);
+    CHECK(open_failed.count == 1);
+    CHECK(strcmp(ERR_format_fill(&open_failed, buffer), "Cannot open file <file>; <reason>") == 0);
+    CHECK(strcmp(ERR_type(ERR_FATAL), "FATAL") == 0);
+    CHECK(ERR_can_handler(NULL) == capture);
+
+    zep__err = ZEP_E_NOMEM;
+    CHECK(zep__err == -10);
+    zep__err = 0;
+}
+
+static void test_strings(void)
+{
+    char *s = STR_save("dir/name.rla");
+    char path[64];
+    const char *shared;
+    char *expanded = NULL;
+
+    CHECK(s != NULL);
+    CHECK(strcmp(STR_extension(s), "rla") == 0);
+    CHECK(strcmp(STR_tail(s), "name.rla") == 0);
+    s = STR_append(s, ".bak");
+    CHECK(s != NULL && strcmp(s, "dir/name.rla.bak") == 0);
+    ERR_free(s);
+
+    CHECK(STR_hash("abc", 1023) == 528);
+    CHECK(STR_compare("a", "b") == -1);
+    CHECK(STR_abbr("qu", "q*uit"));
+
+    strcpy(path, "a//b/./c/../d/");
+    CHECK(strcmp(STR_filename_clean(path), "a/b/d") == 0);
+
+    shared = STR_define("frame");
+    CHECK(shared != NULL && shared == STR_define("frame"));
+    STR_undefine(shared);
+    STR_undefine(shared);
+
+    CHECK(STR_expand_filename("plain/name", &expanded));
+    CHECK(expanded != NULL && strcmp(expanded, "plain/name") == 0);
+    ERR_free(expanded);
+}
+
+static void test_containers(void)
+{
+    DST_LIST list = {0, 0, 0, 0};
+    DST_POOL pool = {0};
+    CHECK(list.count == 0 && pool.free == NULL);
+    CHECK(sizeof(DST_LINK) == sizeof(void *));
+}
+
+int main(void)
+{
+    test_errors();
+    test_strings();
+    test_containers();
+    printf("%d passed, %d failed\n", checks - failures, failures);
+    return failures ? 1 : 0;
+}
