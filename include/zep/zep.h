@@ -10,5 +10,8 @@
 #include <zep/error.h>
 #include <zep/strings.h>
 #include <zep/containers.h>
+#include <zep/curves.h>
+#include <zep/config.h>
+#include <zep/colour.h>
 
 #endif /* ZEP_ZEP_H */
