@@ -106,5 +106,5 @@ unsigned int STR_hash(const char *s, unsigned int modulus)
     }
     for (; n > 0; --n, ++p)
         h = h * 33u + c(p, 0);
-    return h % modulus;
+    return modulus ? h % modulus : h; /* a zero modulus would trap */
 }
