@@ -179,8 +179,14 @@ ZEP_API int ERR_free(void *pointer);
 
 /* ---- Library-wide state ----------------------------------------------- */
 
-/* Failure code of the last image-file operation: 0, or a negative ZEP_E_*. */
-ZEP_API extern int32_t zep__err;
+/* Failure code of the last image-file operation of the calling thread: 0,
+ * or a negative ZEP_E_*. Each thread has its own, as with errno, so that
+ * threads moving lines on different handles do not overwrite each other's. */
+#ifdef __cplusplus
+ZEP_API extern thread_local int32_t zep__err;
+#else
+ZEP_API extern _Thread_local int32_t zep__err;
+#endif
 
 /* Catalogue handle given to ZEP_init, passed on every catalogued report. */
 ZEP_API extern void *zep__msg_cat;

@@ -11,6 +11,7 @@
 #include <zep/strings.h>
 #include <zep/containers.h>
 #include <zep/curves.h>
+#include <zep/image.h>
 #include <zep/config.h>
 #include <zep/colour.h>
 

@@ -46,7 +46,7 @@ static_assert(std::is_standard_layout_v<ERR_RECORD>);
 static_assert(std::is_standard_layout_v<ERR_NODE>);
 static_assert(offsetof(ERR_NODE, next) == 0);
 
-int32_t zep__err = 0;
+thread_local int32_t zep__err = 0;
 void *zep__msg_cat = nullptr;
 
 namespace zep {

@@ -3,6 +3,7 @@
  * -pedantic against <zep/zep.h> and linked with the shared library, the way
  * an application uses it. It checks a round trip through each family.
  */
+#include <dlfcn.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -97,6 +98,88 @@ static void test_strings(void)
     ERR_free(expanded);
 }
 
+/* The application's module enumerator: hands over the one loaded module. */
+static void *module;
+static int module_given;
+
+static int enumerate(void **handle, const char **name)
+{
+    if (module_given) return 0;
+    module_given = 1;
+    *handle = module;
+    *name = "tst_format";
+    return 1;
+}
+
+/* Starts the library with a plug-in, writes a two-group image to "mem" and
+ * reads it back line by line. */
+static void test_image(void)
+{
+    enum { W = 5, H = 3 };
+    ZEP_IMAGE_DESC desc;
+    ZEP_INFO info;
+    ZEP_OBJECT *writer, *reader;
+    void **line;
+    const ZEP_FILE_TYPE *first;
+    int x, y, c, same = 1;
+
+    module = dlopen(ZEP_TEST_PLUGIN_DIR "/tst_format.so", RTLD_NOW | RTLD_LOCAL);
+    CHECK(module != NULL);
+    if (!module) return;
+    CHECK(ZEP_init(NULL, enumerate) == 0);
+    CHECK(ZEP_find("tst") != NULL && ZEP_find(".mem") == ZEP_find("mem"));
+    CHECK(ZEP_init(NULL, NULL) == 0); /* a second call rewinds the enumeration */
+    first = ZEP_info();
+    CHECK(first != NULL && first == ZEP_find("tst"));
+    CHECK(ZEP_info() == NULL);
+
+    memset(&desc, 0, sizeof desc);
+    desc.response.kind = ZEP_CURVE_ANALYTIC;
+    desc.response.gamma = 1.0f;
+    desc.window.right = desc.active.right = W - 1;
+    desc.window.top = desc.active.top = H - 1;
+    desc.planar = 1;
+    desc.chan.count = 3;
+    desc.chan.type = desc.matte.type = desc.aux.type = desc.index.type = ZEP_C_INTEGER;
+    desc.chan.width = desc.matte.width = desc.aux.width = 8;
+    desc.index.width = 16;
+    desc.matte.count = 1;
+
+    ZEP_info_init(&info);
+    info.handle = "c_api_image.mem";
+    info.num_images = 1;
+    info.images = &desc;
+    writer = ZEP_open(&info, "w");
+    CHECK(writer != NULL && zep__err == 0);
+    line = ZEP_chan_alloc(&desc, W, "c_api", NULL);
+    CHECK(line != NULL);
+    if (!writer || !line) return;
+    for (y = 0; y < H; ++y) {
+        for (c = 0; c < 4; ++c)
+            for (x = 0; x < W; ++x) ((unsigned char *)line[c])[x] = (unsigned char)(y * 50 + c * 10 + x);
+        CHECK(ZEP_scan_write(writer, y, line) == 0);
+    }
+
+    ZEP_info_init(&info);
+    info.handle = "c_api_image.mem";
+    reader = ZEP_open(&info, "r");
+    CHECK(reader != NULL && reader->info.num_images == 1);
+    for (y = 0; reader && y < H; ++y) {
+        void **got = NULL;
+        CHECK(ZEP_scan_read(reader, y, &got) == 0 && got != NULL);
+        for (c = 0; got && c < 4; ++c)
+            for (x = 0; x < W; ++x)
+                same &= ((unsigned char *)got[c])[x] == (unsigned char)(y * 50 + c * 10 + x);
+    }
+    CHECK(same);
+    CHECK(reader && ZEP_scan_read(reader, H, &line) == ZEP_E_SCANLINE);
+    if (reader) CHECK(ZEP_close(reader) == 0);
+    CHECK(ZEP_close(writer) == 0);
+    ZEP_chan_free(line);
+    CHECK(ZEP_exit() == 0);
+    dlclose(module);
+}
+
 static void test_containers(void)
 {
     DST_LIST list = {0, 0, 0, 0};
@@ -110,6 +193,9 @@ int main(void)
     test_errors();
     test_strings();
     test_containers();
+    ERR_mask_s(ERR_ERROR); /* the out-of-range read below reports */
+    test_image();
+    ERR_unmask_s(ERR_ERROR);
     printf("%d passed, %d failed\n", checks - failures, failures);
     return failures ? 1 : 0;
 }
