@@ -1,22 +1,21 @@
-// Shared by the configuration tests: a fixture that gives each test its own
-// HOME and KV_ROOT directories to write ".zeprc" files into, logs every
-// report through a global handler, and leaves the configuration store and
-// the format-defaults database unloaded around each test.
+// Shared by the configuration tests: each test gets its own HOME and
+// KV_ROOT folders to write ".zeprc" into, every report is logged, and the
+// store, both databases and the colour-sample state start and end unloaded.
 #ifndef ZEP_TESTS_CONFIG_SUPPORT_H
 #define ZEP_TESTS_CONFIG_SUPPORT_H
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
 
+#include <zep/colour.h>
 #include <zep/config.h>
 #include <zep/error.h>
 
@@ -26,103 +25,117 @@ namespace config_test {
 
 namespace fs = std::filesystem;
 
-// Where the search ends when neither HOME nor KV_ROOT has a file.
-inline constexpr const char kBuiltinPath[] = "/usr/vk//userconfig/.zeprc";
-
 struct Report {
-    std::string format; // the default format: catalogued reports pass it as name
-    int severity;
+    std::string format; // catalogued reports pass their default format as name
     std::string message;
+    int severity;
 };
-
 inline std::vector<Report> reports;
 
-inline int log_handler(const char *name, int severity, const char *message, ERR_RECORD *,
-                       void *)
+// The messages reported from table entry m.
+inline std::vector<std::string> messages_of(const zep::Message &m)
 {
-    reports.push_back({name ? name : "", severity, message ? message : ""});
-    return 0;
-}
-
-// The reports made from the table entry m.
-inline std::vector<Report> reports_of(const zep::Message &m)
-{
-    std::vector<Report> out;
+    std::vector<std::string> out;
     for (const Report &r : reports)
-        if (r.format == m.text) out.push_back(r);
+        if (r.format == m.text) out.push_back(r.message);
     return out;
 }
 
-// Sets or unsets an environment variable for the life of the guard.
-class EnvGuard {
-  public:
-    explicit EnvGuard(const char *name) : name_(name)
-    {
-        if (const char *v = std::getenv(name)) saved_ = v;
+// base, fields "name=value" separated by '|', with the changes (the same,
+// separated by ';') put in.
+inline std::string with_changes(std::string base, const std::string &changes)
+{
+    std::istringstream in(changes);
+    for (std::string change; std::getline(in, change, ';');) {
+        const std::string field = change.substr(0, change.find('=') + 1);
+        const size_t at = base.find(field) + field.size();
+        base.replace(at, base.find('|', at) - at, change.substr(field.size()));
     }
-    ~EnvGuard()
-    {
-        if (saved_)
-            setenv(name_, saved_->c_str(), 1);
-        else
-            unsetenv(name_);
-    }
-    void set(const std::string &value) { setenv(name_, value.c_str(), 1); }
-    void unset() { unsetenv(name_); }
-    EnvGuard(const EnvGuard &) = delete;
-    EnvGuard &operator=(const EnvGuard &) = delete;
+    return base;
+}
 
-  private:
-    const char *name_;
-    std::optional<std::string> saved_;
-};
+// Runs op with the 1st, 2nd, ... allocation failing until a run has no
+// failure, which must return 0; after each failing run calls failed(rc).
+// Returns the number of failing runs.
+template <typename Op, typename Failed> int exhaust(Op op, Failed failed)
+{
+    for (int n = 1; n < 1000; ++n) {
+        reports.clear();
+        err__alloc_fail(n, 0);
+        const int rc = op();
+        if (err__alloc_fail(0, 0) == 0) {
+            EXPECT_EQ(rc, 0);
+            return n - 1;
+        }
+        SCOPED_TRACE("allocation " + std::to_string(n) + " fails");
+        failed(rc);
+    }
+    ADD_FAILURE() << "never succeeded";
+    return -1;
+}
+
+inline void write(const fs::path &path, const std::string &text)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
 
 class ConfigTest : public ::testing::Test {
   protected:
+    static int log(const char *name, int severity, const char *message, ERR_RECORD *, void *)
+    {
+        reports.push_back({name ? name : "", message ? message : "", severity});
+        return 0;
+    }
     void SetUp() override
     {
-        err__alloc_fail(0, 0);
-        FMT_exit();
-        cfg__release();
         std::string pattern = (fs::temp_directory_path() / "zep-config-XXXXXX").string();
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         root_ = pattern;
-        home_ = root_ / "home";
-        kv_root_ = root_ / "kv";
-        fs::create_directories(home_);
-        fs::create_directories(kv_root_ / "userconfig");
-        home_env_.set(home_.string());
-        kv_env_.set(kv_root_.string());
+        fs::create_directories(root_ / "home");
+        fs::create_directories(root_ / "kv" / "userconfig");
+        setenv("HOME", (root_ / "home").c_str(), 1);
+        setenv("KV_ROOT", (root_ / "kv").c_str(), 1);
+        reset_format_numbers();
+        fs::remove(home_file());
         reports.clear();
-        ASSERT_EQ(ERR_dcl_handler(nullptr, log_handler, nullptr), 1);
+        ASSERT_EQ(ERR_dcl_handler(nullptr, log, nullptr), 1);
     }
-
     void TearDown() override
     {
+        unload();
+        ERR_can_handler(nullptr);
+        ERR_mask_s(ERR_DEBUG);
+        std::error_code ignored;
+        fs::remove_all(root_, ignored);
+    }
+    // The numbers of the format defaults outlive FMT_exit: reads the
+    // built-in ones back, leaving everything unloaded.
+    void reset_format_numbers() const
+    {
+        unload();
+        write_home("fmt__gamma_table_res 4096\nfmt__gamma_default 2.2\nfmt__frame_rate 30\n"
+                   "fmt__input_gamma_default 1.0\nfmt__dominance odd\nfmt__swatch_size 0\n");
+        ASSERT_EQ(FMT_init(nullptr), 0);
+        unload();
+    }
+    static void unload()
+    {
         err__alloc_fail(0, 0);
+        CLR_samp_done();
+        CLR_exit();
         FMT_exit();
         cfg__release();
-        ERR_can_handler(nullptr);
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
-
-    static void write(const fs::path &path, const std::string &text)
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        out << text;
-    }
-    fs::path home_file() const { return home_ / ".zeprc"; }
-    fs::path kv_file() const { return kv_root_ / "userconfig" / ".zeprc"; }
+    fs::path home_file() const { return root_ / "home" / ".zeprc"; }
+    fs::path kv_file() const { return root_ / "kv" / "userconfig" / ".zeprc"; }
     void write_home(const std::string &text) const { write(home_file(), text); }
+    std::string syntax_message(int line) const
+    {
+        return home_file().string() + ": Invalid configuration file syntax, line " +
+               std::to_string(line);
+    }
 
-    // True when the built-in root holds a configuration file, which would
-    // spoil the tests that expect none to be found.
-    static bool builtin_file_present() { return access(kBuiltinPath, F_OK) == 0; }
-
-    fs::path root_, home_, kv_root_;
-    EnvGuard home_env_{"HOME"};
-    EnvGuard kv_env_{"KV_ROOT"};
+    fs::path root_;
 };
 
 } // namespace config_test
