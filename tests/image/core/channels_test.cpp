@@ -1,376 +1,143 @@
-// Channel buffers: table length and order, row sizes per element type and
-// width, the zeroed block, the colour-index rules, every refusal message,
-// counts and sizes that cannot be held, the process-wide last block size
-// and every out-of-memory step.
-#include <gtest/gtest.h>
-
+// Channel buffers: table length and order, row sizes per type and width, the
+// zeroed block, the colour-index rules, every refusal, sizes that cannot be
+// held, the process-wide last block size and the out-of-memory steps.
 #include <climits>
-#include <cstdint>
 #include <cstring>
-#include <string>
-#include <vector>
 
-#include <zep/error.h>
-#include <zep/image.h>
-
-#include "error/messages.h"
-
-#if defined(__SANITIZE_ADDRESS__)
-#define CHAN_TEST_LEAK_CHECK 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define CHAN_TEST_LEAK_CHECK 1
-#endif
-#endif
-#ifdef CHAN_TEST_LEAK_CHECK
-#include <sanitizer/lsan_interface.h>
-#endif
+#include "image/core/image_support.h"
 
 namespace {
 
-struct Report {
-    std::string format;
-    std::string message;
-};
-std::vector<Report> chan_reports;
+using namespace zt;
 
-int log_handler(const char *name, int, const char *message, ERR_RECORD *, void *)
+constexpr Group k16{0, ZEP_C_INTEGER, 16};
+
+ZEP_IMAGE_DESC groups(Group chan, Group matte = kNone8, Group aux = kNone8, Group index = k16)
 {
-    chan_reports.push_back({name ? name : "", message ? message : ""});
-    return 0;
-}
-
-bool no_leaks()
-{
-#ifdef CHAN_TEST_LEAK_CHECK
-    return __lsan_do_recoverable_leak_check() == 0;
-#else
-    return true;
-#endif
-}
-
-class RecordChannelsTest : public ::testing::Test {
-  protected:
-    void SetUp() override
-    {
-        err__alloc_fail(0, 0);
-        chan_reports.clear();
-        ASSERT_EQ(ERR_dcl_handler(nullptr, log_handler, nullptr), 1);
-    }
-    void TearDown() override
-    {
-        ERR_can_handler(nullptr);
-        err__alloc_fail(0, 0);
-    }
-    // Expects exactly one report, of table entry m, reading `message`.
-    static void expect_one_report(const zep::Message &m, const std::string &message)
-    {
-        ASSERT_EQ(chan_reports.size(), 1u);
-        EXPECT_EQ(chan_reports[0].format, m.text);
-        EXPECT_EQ(chan_reports[0].message, message);
-    }
-};
-
-struct Group {
-    int32_t count;
-    int32_t type;
-    int32_t width;
-};
-
-ZEP_IMAGE_DESC describe(Group chan, Group matte, Group aux, Group index)
-{
-    ZEP_IMAGE_DESC d;
-    std::memset(&d, 0, sizeof d);
-    d.chan = {nullptr, chan.count, chan.type, chan.width};
-    d.matte = {nullptr, matte.count, matte.type, matte.width};
-    d.aux = {nullptr, aux.count, aux.type, aux.width};
+    ZEP_IMAGE_DESC d = describe({}, chan, matte, aux);
     d.index = {nullptr, index.count, index.type, index.width};
     return d;
 }
 
-constexpr Group kNone8{0, ZEP_C_INTEGER, 8};
-constexpr Group kNoIndex{0, ZEP_C_INTEGER, 16};
+class ChannelsTest : public LibTest {};
 
-// ---- Layouts ------------------------------------------------------------------
-
-struct LayoutCase {
-    const char *name;
-    ZEP_IMAGE_DESC desc;
-    int pixels;
-    std::vector<int> rows; // bytes of each table entry's row, in table order
-    int32_t index_count_after;
-};
-
-TEST_F(RecordChannelsTest, LayoutsFollowTheGroupsTypesAndWidths)
+// Image, matte and auxiliary rows are rounded up to 8 bytes, so every row
+// starts aligned for its samples; colour-index rows are pixels x 2 bytes.
+TEST_F(ChannelsTest, LayoutsFollowTheGroupsTypesAndWidths)
 {
-    const LayoutCase cases[] = {
-        {"three 8-bit channels and a matte, 7 pixels",
-         describe({3, ZEP_C_INTEGER, 8}, {1, ZEP_C_INTEGER, 8}, kNone8, kNoIndex),
-         7,
-         {8, 8, 8, 8},
-         0},
-        {"12-bit channel: 2 bytes a sample",
-         describe({1, ZEP_C_INTEGER, 12}, kNone8, kNone8, kNoIndex),
-         7,
-         {14},
-         0},
-        {"16 and 17 bits",
-         describe({1, ZEP_C_INTEGER, 16}, {2, ZEP_C_INTEGER, 17}, kNone8, kNoIndex),
-         5,
-         {10, 20, 20},
-         0},
-        {"32-bit integers", describe({1, ZEP_C_INTEGER, 32}, kNone8, kNone8, kNoIndex), 3, {12}, 0},
-        {"odd byte rows round up",
-         describe({2, ZEP_C_INTEGER, 1}, kNone8, kNone8, kNoIndex),
-         3,
-         {4, 4},
-         0},
-        {"float image, double auxiliary after the matte",
-         describe({2, ZEP_C_FLOAT, 32}, {1, ZEP_C_INTEGER, 8}, {1, ZEP_C_DOUBLE, 64}, kNoIndex),
-         3,
-         {12, 12, 4, 24},
-         0},
-        {"colour index only",
-         describe(kNone8, kNone8, kNone8, {2, ZEP_C_INTEGER, 16}),
-         5,
-         {10, 10},
-         2},
-        {"narrow colour index still 2 bytes",
-         describe(kNone8, {1, ZEP_C_INTEGER, 8}, kNone8, {1, ZEP_C_INTEGER, 4}),
-         3,
-         {4, 6},
-         1},
-        {"colour index dropped with image channels",
-         describe({1, ZEP_C_INTEGER, 8}, kNone8, kNone8, {2, ZEP_C_INTEGER, 16}),
-         4,
-         {4},
-         0},
-        {"no channels at all", describe(kNone8, kNone8, kNone8, kNoIndex), 9, {0}, 0},
-        {"zero pixels", describe({3, ZEP_C_INTEGER, 8}, kNone8, kNone8, kNoIndex), 0, {0, 0, 0}, 0},
+    const struct {
+        const char *what;
+        ZEP_IMAGE_DESC desc;
+        int pixels;
+        std::vector<int> rows; // bytes of each entry's row, in table order
+        int32_t index_after;
+    } cases[] = {
+        {"rgb and matte, 7 pixels", groups(kRgb8, {1, 1, 8}), 7, {8, 8, 8, 8}, 0},
+        {"12 bits: 2 bytes", groups({1, 1, 12}), 7, {16}, 0},
+        {"16 and 17 bits", groups({1, 1, 16}, {2, 1, 17}), 5, {16, 24, 24}, 0},
+        {"32 bits", groups({1, 1, 32}), 3, {16}, 0},
+        {"1 bit, rows of 8 bytes", groups({2, 1, 1}), 3, {8, 8}, 0},
+        {"float, matte, double", groups({2, 2, 32}, {1, 1, 8}, {1, 3, 64}), 3, {16, 16, 8, 24}, 0},
+        {"colour index only", groups(kNone8, kNone8, kNone8, {2, 1, 16}), 5, {10, 10}, 2},
+        {"narrow index: 2 bytes", groups(kNone8, {1, 1, 8}, kNone8, {1, 1, 4}), 3, {8, 6}, 1},
+        {"index dropped beside image", groups({1, 1, 8}, kNone8, kNone8, {2, 1, 16}), 4, {8}, 0},
+        {"index count dropped unjudged", groups({1, 1, 8}, kNone8, kNone8, {-5, 1, 16}), 4, {8}, 0},
+        {"no channels", groups(kNone8), 9, {0}, 0},
+        {"zero pixels", groups(kRgb8), 0, {0, 0, 0}, 0},
     };
-    for (const LayoutCase &c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.what);
         ZEP_IMAGE_DESC desc = c.desc;
         int size = -1;
         void **table = ZEP_chan_alloc(&desc, c.pixels, "tst", &size);
         ASSERT_NE(table, nullptr);
-        EXPECT_EQ(desc.index.count, c.index_count_after);
-        int total = 0;
-        for (int r : c.rows)
-            total += r;
-        EXPECT_EQ(size, total);
+        EXPECT_EQ(desc.index.count, c.index_after);
         auto *block = static_cast<unsigned char *>(table[0]);
-        for (int i = 0; i < total; ++i)
-            ASSERT_EQ(block[i], 0) << "byte " << i;
         int offset = 0;
         for (size_t i = 0; i < c.rows.size(); ++i) {
-            EXPECT_EQ(static_cast<unsigned char *>(table[i]), block + offset) << "entry " << i;
-            // A row shorter than its place would be caught here by the
-            // address sanitizer.
-            std::memset(table[i], 0xFF, size_t(c.rows[i]));
+            EXPECT_EQ(static_cast<unsigned char *>(table[i]), block + offset) << i;
+            for (int b = 0; b < c.rows[i]; ++b)
+                ASSERT_EQ(block[offset + b], 0);
+            std::memset(table[i], 0xFF, size_t(c.rows[i])); // the sanitizer checks the size
             offset += c.rows[i];
         }
+        EXPECT_EQ(size, offset);
         EXPECT_EQ(ZEP_chan_free(table), 1);
     }
-    EXPECT_TRUE(no_leaks());
-}
-
-TEST_F(RecordChannelsTest, LastBlockSizeSurvivesAFailureAndNullSizeOnlyAllocates)
-{
-    ZEP_IMAGE_DESC desc = describe({3, ZEP_C_INTEGER, 8}, {1, ZEP_C_INTEGER, 8}, kNone8, kNoIndex);
-    int size = -1;
-    void **first = ZEP_chan_alloc(&desc, 7, "tst", &size);
-    ASSERT_NE(first, nullptr);
-    EXPECT_EQ(size, 32);
-
-    ZEP_IMAGE_DESC bad = describe({1, ZEP_C_INTEGER, 33}, kNone8, kNone8, kNoIndex);
-    size = -1;
-    EXPECT_EQ(ZEP_chan_alloc(&bad, 7, "tst", &size), nullptr);
-    EXPECT_EQ(size, 32);
-
-    ZEP_IMAGE_DESC small = describe({1, ZEP_C_INTEGER, 8}, kNone8, kNone8, kNoIndex);
-    void **second = ZEP_chan_alloc(&small, 3, "tst", nullptr);
-    ASSERT_NE(second, nullptr);
-    void **third = zep__chan_alloc(&small, 5, "tst");
-    ASSERT_NE(third, nullptr);
-    size = -1;
-    EXPECT_EQ(ZEP_chan_alloc(&bad, 3, "tst", &size), nullptr);
-    EXPECT_EQ(size, 6); // the internal call counts as the last allocation
-
-    EXPECT_EQ(zep__chan_free(first), 1);
-    EXPECT_EQ(ZEP_chan_free(second), 1);
-    EXPECT_EQ(zep__chan_free(third), 1);
     EXPECT_EQ(zep__chan_free(nullptr), 1);
     EXPECT_EQ(ZEP_chan_free(nullptr), 1);
     EXPECT_TRUE(no_leaks());
 }
 
-// ---- Refusals -------------------------------------------------------------------
-
-struct RefusalCase {
-    const char *name;
-    ZEP_IMAGE_DESC desc;
-    const zep::Message *message;
-    const char *text;
-};
-
-TEST_F(RecordChannelsTest, EachRefusalReportsItsGroupsMessageWithMinusSixteen)
+// Nothing is allocated, and the last block size stays that of the last
+// success (the internal call counts too).
+TEST_F(ChannelsTest, RefusalsReportTheGroupsMessageAndAllocateNothing)
 {
-    const Group rgb{3, ZEP_C_INTEGER, 8};
-    const RefusalCase cases[] = {
-        {"image type 0", describe({3, 0, 8}, kNone8, kNone8, kNoIndex), &zep::kNoImageType,
-         "tst cannot handle image channel type"},
-        {"image type 4", describe({1, 4, 8}, kNone8, kNone8, kNoIndex), &zep::kNoImageType,
-         "tst cannot handle image channel type"},
-        {"image width 33", describe({1, ZEP_C_INTEGER, 33}, kNone8, kNone8, kNoIndex),
-         &zep::kNoImageWidth, "tst cannot handle image channel width"},
-        {"image group without channels still checked",
-         describe({0, ZEP_C_INTEGER, 40}, kNone8, kNone8, {1, ZEP_C_INTEGER, 16}),
-         &zep::kNoImageWidth, "tst cannot handle image channel width"},
-        {"matte count 0 type 0", describe(rgb, {0, 0, 8}, kNone8, kNoIndex), &zep::kNoMatteType,
-         "tst cannot handle matte channel type"},
-        {"matte width 64", describe(rgb, {1, ZEP_C_INTEGER, 64}, kNone8, kNoIndex),
-         &zep::kNoMatteWidth, "tst cannot handle matte channel width"},
-        {"auxiliary type 9", describe(rgb, kNone8, {1, 9, 32}, kNoIndex), &zep::kNoAuxType,
-         "tst cannot handle auxiliary channel type"},
-        {"auxiliary width 33", describe(rgb, kNone8, {1, ZEP_C_INTEGER, 33}, kNoIndex),
-         &zep::kNoAuxWidth, "tst cannot handle auxiliary channel width"},
-        {"float colour index", describe(kNone8, kNone8, kNone8, {2, ZEP_C_FLOAT, 32}),
-         &zep::kNoIndexType, "tst cannot handle color index channel type"},
-        {"colour index width 17", describe(kNone8, kNone8, kNone8, {2, ZEP_C_INTEGER, 17}),
-         &zep::kNoIndexWidth, "tst cannot handle color index channel width"},
-        {"colour index checked beside image channels",
-         describe(rgb, kNone8, kNone8, {0, ZEP_C_INTEGER, 17}), &zep::kNoIndexWidth,
-         "tst cannot handle color index channel width"},
-        {"the first refused group is the one reported",
-         describe(rgb, {1, 0, 8}, {1, 0, 8}, {1, ZEP_C_DOUBLE, 64}), &zep::kNoMatteType,
-         "tst cannot handle matte channel type"},
-    };
-    int size = 0;
-    ZEP_IMAGE_DESC good = describe(rgb, kNone8, kNone8, kNoIndex);
-    void **before = ZEP_chan_alloc(&good, 11, "tst", &size); // 3 rows of 12 bytes
-    ASSERT_NE(before, nullptr);
-    zep__chan_free(before);
-    for (const RefusalCase &c : cases) {
-        SCOPED_TRACE(c.name);
-        chan_reports.clear();
-        zep__err = 0;
-        ZEP_IMAGE_DESC desc = c.desc;
-        size = -1;
-        EXPECT_EQ(ZEP_chan_alloc(&desc, 4, "tst", &size), nullptr);
-        EXPECT_EQ(zep__err, ZEP_E_UNSUPPORTED);
-        EXPECT_EQ(size, 36);
-        expect_one_report(*c.message, c.text);
-        EXPECT_EQ(c.message->set, 902);
-        EXPECT_EQ(c.message->severity, 3);
-    }
-    EXPECT_TRUE(no_leaks());
-}
-
-TEST_F(RecordChannelsTest, NegativeCountsAreRefusedAsRequestsItCannotHandle)
-{
-    struct Case {
-        const char *name;
+    const Group rgb = kRgb8;
+    const struct {
         ZEP_IMAGE_DESC desc;
         int pixels;
-    };
-    const Group rgb{3, ZEP_C_INTEGER, 8};
-    const Case cases[] = {
-        {"negative pixels", describe(rgb, kNone8, kNone8, kNoIndex), -1},
-        {"negative image count", describe({-1, ZEP_C_INTEGER, 8}, kNone8, kNone8, kNoIndex), 4},
-        {"negative matte count", describe(rgb, {-2, ZEP_C_INTEGER, 8}, kNone8, kNoIndex), 4},
-        {"negative auxiliary count", describe(rgb, kNone8, {INT_MIN, ZEP_C_FLOAT, 32}, kNoIndex),
-         4},
-        {"negative colour-index count without image channels",
-         describe(kNone8, kNone8, kNone8, {-1, ZEP_C_INTEGER, 16}), 4},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        chan_reports.clear();
-        zep__err = 0;
-        ZEP_IMAGE_DESC desc = c.desc;
-        EXPECT_EQ(zep__chan_alloc(&desc, c.pixels, "tst"), nullptr);
-        EXPECT_EQ(zep__err, ZEP_E_UNSUPPORTED);
-        expect_one_report(zep::kNoAction, "tst cannot handle the requested action");
-    }
-    // Beside image channels the colour-index count is dropped, not judged.
-    ZEP_IMAGE_DESC desc = describe(rgb, kNone8, kNone8, {-5, ZEP_C_INTEGER, 16});
-    void **table = zep__chan_alloc(&desc, 4, "tst");
-    ASSERT_NE(table, nullptr);
-    EXPECT_EQ(desc.index.count, 0);
-    zep__chan_free(table);
-    EXPECT_TRUE(no_leaks());
-}
-
-TEST_F(RecordChannelsTest, SizesPastThirtyOneBitsFailAsOutOfMemoryWithoutAllocating)
-{
-    struct Case {
-        const char *name;
-        ZEP_IMAGE_DESC desc;
-        int pixels;
-    };
-    const Case cases[] = {
-        {"one row of 2^31 bytes", describe({1, ZEP_C_INTEGER, 8}, kNone8, kNone8, kNoIndex),
-         INT_MAX},
-        {"rows that wrap 32 bits",
-         describe({4, ZEP_C_DOUBLE, 64}, {4, ZEP_C_DOUBLE, 64}, {4, ZEP_C_DOUBLE, 64}, kNoIndex),
-         INT_MAX},
-        {"a block of many channels",
-         describe({1 << 20, ZEP_C_INTEGER, 8}, kNone8, kNone8, kNoIndex), 1 << 12},
-        {"a table too long", describe({1 << 28, ZEP_C_INTEGER, 8}, kNone8, kNone8, kNoIndex), 0},
+        const zep::Message &message; // -10 for kNoMemory, else -16
+    } cases[] = {
+        {groups({3, 0, 8}), 4, zep::kNoImageType},
+        {groups({1, 4, 8}), 4, zep::kNoImageType},
+        {groups({1, 1, 33}), 4, zep::kNoImageWidth},
+        {groups({0, 1, 40}, kNone8, kNone8, {1, 1, 16}), 4, zep::kNoImageWidth},
+        {groups(rgb, {0, 0, 8}), 4, zep::kNoMatteType},
+        {groups(rgb, {1, 1, 64}), 4, zep::kNoMatteWidth},
+        {groups(rgb, kNone8, {1, 9, 32}), 4, zep::kNoAuxType},
+        {groups(rgb, kNone8, {1, 1, 33}), 4, zep::kNoAuxWidth},
+        {groups(kNone8, kNone8, kNone8, {2, 2, 32}), 4, zep::kNoIndexType},
+        {groups(kNone8, kNone8, kNone8, {2, 1, 17}), 4, zep::kNoIndexWidth},
+        {groups(rgb, kNone8, kNone8, {0, 1, 17}), 4, zep::kNoIndexWidth},
+        {groups(rgb, {1, 0, 8}, {1, 0, 8}, {1, 3, 64}), 4, zep::kNoMatteType},
+        {groups(rgb), -1, zep::kNoAction},
+        {groups({-1, 1, 8}), 4, zep::kNoAction},
+        {groups(rgb, {-2, 1, 8}), 4, zep::kNoAction},
+        {groups(rgb, kNone8, {INT_MIN, 2, 32}), 4, zep::kNoAction},
+        {groups(kNone8, kNone8, kNone8, {-1, 1, 16}), 4, zep::kNoAction},
+        // Sizes past 31 bits, or whose products or sums wrap, are memory
+        // that cannot be had.
+        {groups({1, 1, 8}), INT_MAX, zep::kNoMemory},
+        {groups({4, 3, 64}, {4, 3, 64}, {4, 3, 64}), INT_MAX, zep::kNoMemory},
+        {groups({1 << 20, 1, 8}), 1 << 12, zep::kNoMemory},
+        {groups({1 << 28, 1, 8}), 0, zep::kNoMemory},
         // 8 x 1518494220 x 1518506280 is 2^64 + 61184.
-        {"a block whose size would wrap 64 bits",
-         describe({1518506280, ZEP_C_DOUBLE, 64}, kNone8, kNone8, kNoIndex), 1518494220},
-        {"channel counts whose sum wraps",
-         describe({INT_MAX, ZEP_C_INTEGER, 8}, {INT_MAX, ZEP_C_INTEGER, 8},
-                  {INT_MAX, ZEP_C_INTEGER, 8}, kNoIndex),
-         0},
+        {groups({1518506280, 3, 64}), 1518494220, zep::kNoMemory},
+        {groups({INT_MAX, 1, 8}, {INT_MAX, 1, 8}, {INT_MAX, 1, 8}), 0, zep::kNoMemory},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.name);
-        chan_reports.clear();
+    ZEP_IMAGE_DESC good = groups(rgb);
+    zep__chan_free(zep__chan_alloc(&good, 11, "tst")); // 3 rows of 16 bytes
+    for (const auto &c : cases) {
+        SCOPED_TRACE("row " + std::to_string(&c - cases));
+        reports.clear();
         zep__err = 0;
-        err__alloc_fail(1, 1); // any allocation would fail and be counted
         ZEP_IMAGE_DESC desc = c.desc;
-        EXPECT_EQ(zep__chan_alloc(&desc, c.pixels, "tst"), nullptr);
+        int size = -1;
+        err__alloc_fail(1, 1);
+        EXPECT_EQ(ZEP_chan_alloc(&desc, c.pixels, "tst", &size), nullptr);
         EXPECT_EQ(err__alloc_fail(0, 0), 0);
-        EXPECT_EQ(zep__err, ZEP_E_NOMEM);
-        expect_one_report(zep::kNoMemory, "No more internal memory");
+        EXPECT_EQ(zep__err, &c.message == &zep::kNoMemory ? ZEP_E_NOMEM : ZEP_E_UNSUPPORTED);
+        EXPECT_EQ(size, 48);
+        EXPECT_EQ(messages_of(c.message), std::vector<std::string>{text_of(c.message, "tst")});
+        EXPECT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].severity, ERR_ERROR);
     }
 }
 
-// ---- Out of memory ----------------------------------------------------------------
-
-TEST_F(RecordChannelsTest, OutOfMemoryAtEachStepFailsWithMinusTenAndLeaksNothing)
+TEST_F(ChannelsTest, OutOfMemoryFailsWithMinusTenAndKeepsTheLastSize)
 {
-    ZEP_IMAGE_DESC small = describe({1, ZEP_C_INTEGER, 8}, kNone8, kNone8, kNoIndex);
-    void **first = ZEP_chan_alloc(&small, 4, "tst", nullptr);
-    ASSERT_NE(first, nullptr);
-    zep__chan_free(first);
-
-    ZEP_IMAGE_DESC desc = describe({3, ZEP_C_INTEGER, 8}, {1, ZEP_C_INTEGER, 8}, kNone8, kNoIndex);
-    for (int n = 1;; ++n) {
-        SCOPED_TRACE(n);
-        chan_reports.clear();
-        zep__err = 0;
-        int size = -1;
-        err__alloc_fail(n, 0);
-        void **table = ZEP_chan_alloc(&desc, 7, "tst", &size);
-        const int injected = err__alloc_fail(0, 0);
-        if (injected == 0) {
-            ASSERT_NE(table, nullptr);
-            EXPECT_EQ(n, 3); // the table, then the block
-            EXPECT_EQ(size, 32);
-            zep__chan_free(table);
-            break;
-        }
-        EXPECT_EQ(table, nullptr);
-        EXPECT_EQ(zep__err, ZEP_E_NOMEM);
-        EXPECT_EQ(size, 4); // still the previous allocation's
-        expect_one_report(zep::kNoMemory, "No more internal memory");
-        EXPECT_TRUE(no_leaks());
-    }
-    EXPECT_TRUE(no_leaks());
+    ZEP_IMAGE_DESC small = groups({1, 1, 8}), desc = groups(kRgb8, {1, 1, 8});
+    ZEP_chan_free(ZEP_chan_alloc(&small, 4, "tst", nullptr)); // null size: only allocates
+    int size = -1;
+    EXPECT_EQ(fail_each_allocation([&] { return ZEP_chan_alloc(&desc, 7, "tst", &size); },
+                                   [&](void **table, bool failed) {
+                                       EXPECT_EQ(table == nullptr, failed);
+                                       EXPECT_EQ(zep__err, failed ? ZEP_E_NOMEM : 0);
+                                       EXPECT_EQ(size, failed ? 8 : 32);
+                                       ZEP_chan_free(table);
+                                   }),
+              2);
 }
 
 } // namespace

@@ -1,351 +1,285 @@
-// The multi-frame open-file cache: which closed files stay open, reuse of a
-// cached handle, use counts, files changed on disk, the limit from the
-// environment, settings that tell opens apart, resets of the cache and its
-// out-of-memory path. Real opens and closes are counted by the modules.
-#include <gtest/gtest.h>
-
+// The multi-frame open-file cache (which closed files stay open, reuse, use
+// counts, files changed on disk, limits, settings, a disabled cache, memory)
+// and the frame and playback calls. The "mfr" module counts its real opens and
+// closes and logs the last frame or playback call.
 #include <sys/stat.h>
 
 #include <chrono>
-#include <cstdio>
-#include <string>
+#include <functional>
 #include <thread>
-#include <vector>
 
-#include <zep/zep.h>
-
-#include "mf_support.h"
+#include "image/core/image_support.h"
 
 namespace {
 
-using namespace mf_test;
+using namespace zt;
 
-// Waits long enough for the file system clock to move on, so that the next
-// change of a file gives it a different change time.
-void let_clock_tick() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+// Byte i of row y of frame f of an "mfr" file made with seed s.
+uint8_t mfr_byte(int s, int f, int y, int i) { return uint8_t(s * 29 + f * 17 + y * 5 + i); }
 
-// The first bytes of line 0 of the current frame.
-int first_byte(ZEP_OBJECT *h)
-{
-    void **line = nullptr;
-    if (ZEP_scan_read(h, 0, &line) != 0) return -1;
-    return static_cast<const uint8_t *>(line[0])[0];
-}
-
-TEST_F(MultiFrameTest, DefaultLimitKeepsAtMostFourteenClosedFiles)
-{
-    start();
-    EXPECT_EQ(ZEP_multiframe_used(), 1);
-    for (int i = 0; i < 20; ++i)
-        make_mfr(path("f" + std::to_string(i) + ".mfr"), 2, 4, 3, i);
-    for (int i = 0; i < 20; ++i) {
-        ZEP_OBJECT *h = open_r(path("f" + std::to_string(i) + ".mfr"));
-        ASSERT_NE(h, nullptr) << i;
+class CacheTest : public LibTest {
+  protected:
+    // Starts the library with the "mfr" and "tst" modules, keeping at most
+    // `limit` closed files open (null: the default).
+    void start_cache(const char *limit = nullptr)
+    {
+        if (limit) setenv("KV_ZEP_MULTIFRAME_OPEN", limit, 1);
+        start({"tst_multiframe", "tst_format"});
+    }
+    // Writes an "mfr" file: "ZMFR", frame count, width 4 and height 2 as
+    // 32-bit little-endian words, then the frames' rows of three planes.
+    void make_mfr(const std::string &name, int frames, int seed)
+    {
+        std::ofstream f(file(name), std::ios::binary);
+        f << "ZMFR";
+        for (int32_t v : {frames, 4, 2})
+            for (int b = 0; b < 4; ++b)
+                f.put(char(v >> 8 * b));
+        for (int i = 0; i < frames * 24; ++i)
+            f.put(char(mfr_byte(seed, i / 24, i / 12 % 2, i % 12)));
+    }
+    ZEP_OBJECT *open_r(const std::string &name, ZEP_CAP_SETTING **settings = nullptr)
+    {
+        Info r(file(name));
+        r.info.cap_settings = settings;
+        return r.open("r");
+    }
+    void cycle(const std::string &name, ZEP_CAP_SETTING **settings = nullptr)
+    {
+        ZEP_OBJECT *h = open_r(name, settings);
+        ASSERT_NE(h, nullptr) << name;
         EXPECT_EQ(ZEP_close(h), 0);
     }
-    EXPECT_EQ(opens(), 20);
-    EXPECT_EQ(still_open(), 14);
+    int opens() { return *sym<int>("tst_multiframe", "mfr_opens"); }
+    int closes() { return *sym<int>("tst_multiframe", "mfr_closes"); }
+    static int first_byte(ZEP_OBJECT *h)
+    {
+        void **line = nullptr;
+        return ZEP_scan_read(h, 0, &line) == 0 ? static_cast<uint8_t *>(line[0])[0] : -1;
+    }
+    // Lets the file system clock move on, so a change gives a new ctime.
+    static void tick() { std::this_thread::sleep_for(std::chrono::milliseconds(30)); }
+};
 
-    // The most recent file comes from the cache, the oldest was closed.
-    ZEP_OBJECT *h = open_r(path("f19.mfr"));
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(opens(), 20);
-    EXPECT_EQ(first_byte(h), mfr_byte(19, 0, 0, 0));
+TEST_F(CacheTest, DefaultLimitKeepsAtMostFourteenClosedFiles)
+{
+    start_cache();
+    EXPECT_EQ(ZEP_multiframe_used(), 1);
+    for (int i = 0; i < 20; ++i) {
+        make_mfr("f" + std::to_string(i) + ".mfr", 2, i);
+        cycle("f" + std::to_string(i) + ".mfr");
+    }
+    EXPECT_EQ(std::tuple(opens(), closes()), std::tuple(20, 6));
+    ZEP_OBJECT *h = open_r("f19.mfr"); // the newest is served from the cache
+    EXPECT_EQ(std::tuple(opens(), first_byte(h)), std::tuple(20, int(mfr_byte(19, 0, 0, 0))));
     EXPECT_EQ(ZEP_close(h), 0);
-    h = open_r(path("f0.mfr"));
-    ASSERT_NE(h, nullptr);
+    cycle("f0.mfr"); // the oldest was closed
     EXPECT_EQ(opens(), 21);
-    EXPECT_EQ(ZEP_close(h), 0);
-    EXPECT_LE(still_open(), 14);
+    EXPECT_LE(opens() - closes(), 14);
 }
 
-// Limit 3: releases evict from the front of the least-recently-used order
-// while three entries are cached, and a reuse moves an entry to the back.
-TEST_F(MultiFrameTest, EnvironmentLimitAndLeastRecentlyUsedOrder)
+// Limit 3: a release evicts from the front of the least-recently-used
+// order while three entries are cached; a reuse moves an entry to the back.
+TEST_F(CacheTest, EnvironmentLimitAndLeastRecentlyUsedOrder)
 {
-    setenv("KV_ZEP_MULTIFRAME_OPEN", "3", 1);
-    start();
+    start_cache("3");
     for (const char *n : {"a", "b", "c", "d"})
-        make_mfr(path(std::string(n) + ".mfr"), 1, 2, 2, 1);
-    auto cycle = [&](const char *n) {
-        ZEP_OBJECT *h = open_r(path(std::string(n) + ".mfr"));
-        EXPECT_NE(h, nullptr) << n;
-        if (h) {
-            EXPECT_EQ(ZEP_close(h), 0);
-        }
-    };
-    cycle("a");
-    cycle("b");
-    cycle("c"); // three cached: a goes
+        make_mfr(std::string(n) + ".mfr", 1, 1);
+    const std::pair<const char *, int> steps[] = {{"a", 1}, {"b", 2}, {"c", 3}, {"b", 3},
+                                                  {"d", 4}, {"b", 4}, {"c", 5}, {"a", 6}};
+    for (auto [name, want_opens] : steps) {
+        cycle(std::string(name) + ".mfr");
+        EXPECT_EQ(opens(), want_opens) << name;
+        EXPECT_LE(opens() - closes(), 2);
+    }
+}
+
+// One file opened twice shares one handle; only the last release can close
+// it, and with limit 0 it does.
+TEST_F(CacheTest, UseCountsKeepSharedHandlesOpen)
+{
+    for (const char *limit : {"15", "0"}) {
+        SCOPED_TRACE(limit);
+        start_cache(limit);
+        make_mfr("m.mfr", 3, 7);
+        const int opens0 = opens(), closes0 = closes(), zero = limit[0] == '0';
+        ZEP_OBJECT *a = open_r("m.mfr"), *b = open_r("m.mfr");
+        ASSERT_NE(a, nullptr);
+        EXPECT_EQ(std::tuple(b, opens()), std::tuple(a, opens0 + 1));
+        EXPECT_EQ(ZEP_close(a), 0);
+        EXPECT_EQ(std::tuple(closes(), first_byte(b)), std::tuple(closes0, mfr_byte(7, 0, 0, 0)));
+        EXPECT_EQ(ZEP_close(b), 0);
+        EXPECT_EQ(closes(), closes0 + zero);
+        cycle("m.mfr");
+        EXPECT_EQ(opens(), opens0 + 1 + zero);
+        stop();
+    }
+}
+
+TEST_F(CacheTest, ChangedFilesAreReadAnewUnlessStillHeld)
+{
+    start_cache();
+    make_mfr("r.mfr", 2, 1);
+    cycle("r.mfr");
+    tick();
+    make_mfr("r.mfr", 5, 9);
+    ZEP_OBJECT *h = open_r("r.mfr");
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(std::tuple(opens(), closes(), h->info.num_frames, first_byte(h)),
+              std::tuple(2, 1, 5, mfr_byte(9, 0, 0, 0)))
+        << "the stale handle was closed and the file read anew";
+    EXPECT_EQ(ZEP_close(h), 0);
+    tick();
+    ASSERT_EQ(chmod(file("r.mfr").c_str(), 0640), 0); // any change of status counts
+    cycle("r.mfr");
+    cycle("r.mfr"); // unchanged: reused
     EXPECT_EQ(opens(), 3);
-    EXPECT_EQ(still_open(), 2); // b, c
-    cycle("b");                 // reused: c, b
+
+    ZEP_OBJECT *held = open_r("r.mfr");
+    tick();
+    make_mfr("r.mfr", 1, 2);
+    EXPECT_EQ(open_r("r.mfr"), held) << "a holder still uses it";
+    EXPECT_EQ(ZEP_close(held) + ZEP_close(held), 0);
     EXPECT_EQ(opens(), 3);
-    cycle("d"); // c, b, d: c goes
-    EXPECT_EQ(opens(), 4);
-    EXPECT_EQ(still_open(), 2);
-    cycle("b");
-    EXPECT_EQ(opens(), 4);
-    cycle("c");
-    EXPECT_EQ(opens(), 5);
-    cycle("a");
-    EXPECT_EQ(opens(), 6);
-}
 
-TEST_F(MultiFrameTest, SameFileOpenedTwiceSharesOneHandle)
-{
-    start();
-    make_mfr(path("m.mfr"), 3, 4, 2, 7);
-    ZEP_OBJECT *a = open_r(path("m.mfr"));
-    ZEP_OBJECT *b = open_r(path("m.mfr"));
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(b, a);
-    EXPECT_EQ(opens(), 1);
-    EXPECT_EQ(ZEP_close(a), 0);
-    EXPECT_EQ(ZEP_close(b), 0);
-    EXPECT_EQ(closes(), 0);
-    // Released, still open, and handed out again.
-    ZEP_OBJECT *c = open_r(path("m.mfr"));
-    EXPECT_EQ(c, a);
-    EXPECT_EQ(opens(), 1);
-    EXPECT_EQ(first_byte(c), mfr_byte(7, 0, 0, 0));
-    EXPECT_EQ(ZEP_close(c), 0);
-}
-
-// With limit 0 every release that leaves nobody holding the file closes it;
-// the use count is what keeps a file opened twice alive after one close.
-TEST_F(MultiFrameTest, LimitZeroClosesOnEveryRelease)
-{
-    setenv("KV_ZEP_MULTIFRAME_OPEN", "0", 1);
-    start();
-    make_mfr(path("z.mfr"), 2, 4, 2, 3);
-    ZEP_OBJECT *h = open_r(path("z.mfr"));
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(ZEP_close(h), 0);
-    EXPECT_EQ(closes(), 1);
-
-    ZEP_OBJECT *a = open_r(path("z.mfr"));
-    ZEP_OBJECT *b = open_r(path("z.mfr"));
-    ASSERT_NE(a, nullptr);
-    ASSERT_EQ(b, a);
-    EXPECT_EQ(opens(), 2);
-    EXPECT_EQ(ZEP_close(a), 0);
-    EXPECT_EQ(closes(), 1);
-    EXPECT_EQ(first_byte(b), mfr_byte(3, 0, 0, 0));
-    EXPECT_EQ(ZEP_close(b), 0);
-    EXPECT_EQ(closes(), 2);
-}
-
-TEST_F(MultiFrameTest, AReplacedFileIsReadAnew)
-{
-    start();
-    const std::string f = path("r.mfr");
-    make_mfr(f, 2, 4, 2, 1);
-    ZEP_OBJECT *h = open_r(f);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(h->info.num_frames, 2);
-    EXPECT_EQ(ZEP_close(h), 0);
-
-    let_clock_tick();
-    make_mfr(f, 5, 4, 2, 9);
-    h = open_r(f);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(opens(), 2);
-    EXPECT_EQ(closes(), 1); // the stale handle was closed
-    EXPECT_EQ(h->info.num_frames, 5);
-    EXPECT_EQ(first_byte(h), mfr_byte(9, 0, 0, 0));
-    EXPECT_EQ(ZEP_close(h), 0);
-
-    // Any change of the file's status counts, such as its mode.
-    let_clock_tick();
-    ASSERT_EQ(chmod(f.c_str(), 0640), 0);
-    h = open_r(f);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(opens(), 3);
-    EXPECT_EQ(ZEP_close(h), 0);
-
-    // Unchanged: reused.
-    h = open_r(f);
-    EXPECT_EQ(opens(), 3);
-    EXPECT_EQ(ZEP_close(h), 0);
-}
-
-// A file changed while a holder still uses its handle keeps being shared.
-TEST_F(MultiFrameTest, AChangedFileStillHeldIsShared)
-{
-    start();
-    const std::string f = path("held.mfr");
-    make_mfr(f, 1, 2, 2, 1);
-    ZEP_OBJECT *a = open_r(f);
-    ASSERT_NE(a, nullptr);
-    let_clock_tick();
-    make_mfr(f, 1, 2, 2, 2);
-    ZEP_OBJECT *b = open_r(f);
-    EXPECT_EQ(b, a);
-    EXPECT_EQ(opens(), 1);
-    EXPECT_EQ(ZEP_close(a), 0);
-    EXPECT_EQ(ZEP_close(b), 0);
-}
-
-TEST_F(MultiFrameTest, AVanishedFileIsEvictedAndReported)
-{
-    start();
-    const std::string f = path("gone.mfr");
-    make_mfr(f, 1, 2, 2, 1);
-    ZEP_OBJECT *h = open_r(f);
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(ZEP_close(h), 0);
-    ASSERT_EQ(std::remove(f.c_str()), 0);
+    fs::remove(file("r.mfr"));
     reports.clear();
-    EXPECT_EQ(open_r(f), nullptr);
-    EXPECT_EQ(closes(), 1);
-    bool named = false;
-    for (const Report &r : reports)
-        if (r.message.rfind(f + ": ", 0) == 0) named = true;
-    EXPECT_TRUE(named);
+    EXPECT_EQ(open_r("r.mfr"), nullptr);
+    EXPECT_EQ(closes(), 3) << "a vanished file is evicted";
+    ASSERT_FALSE(reports.empty());
+    EXPECT_EQ(reports[0].message.rfind(file("r.mfr") + ": ", 0), 0u) << reports[0].message;
 }
 
-TEST_F(MultiFrameTest, SingleFrameFormatsAreNeverCached)
+TEST_F(CacheTest, UncachedFormatsAndDisabledCachesCloseAtOnce)
 {
-    start();
-    make_tst(path("s.tst"), 4, 2);
-    const int closes_before = tst_->closes;
-    ZEP_OBJECT *h = open_r(path("s.tst"));
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(ZEP_close(h), 0);
-    EXPECT_EQ(tst_->closes, closes_before + 1);
-    const int opens_before = tst_->read_opens;
-    h = open_r(path("s.tst"));
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(tst_->read_opens, opens_before + 1);
-    EXPECT_EQ(ZEP_close(h), 0);
-}
+    start_cache();
+    const int *tst = sym<const int *()>("tst_format", "tst_counters")(); // read, write, close
+    Info w(file("s.tst"), nullptr, {describe({0, 3, 0, 1})});
+    ASSERT_EQ(ZEP_close(w.open("w")), 0);
+    const int tst_closes = tst[2];
+    cycle("s.tst");
+    EXPECT_EQ(tst[2], tst_closes + 1) << "a single-frame format is never cached";
 
-TEST_F(MultiFrameTest, CapabilitySettingsTellOpensApart)
-{
-    start();
-    const std::string f = path("s.mfr");
-    make_mfr(f, 1, 2, 2, 1);
-    ZEP_CAP_SETTING one{0, {}}, two{0, {}}, one_again{0, {}};
-    one.value.i = 1;
-    two.value.i = 2;
-    one_again.value.i = 1;
-    ZEP_CAP_SETTING *l1[] = {&one, nullptr};
-    ZEP_CAP_SETTING *l2[] = {&two, nullptr};
-    ZEP_CAP_SETTING *l1b[] = {&one_again, nullptr};
-
-    ZEP_OBJECT *a = open_r(f, l1);
-    ASSERT_NE(a, nullptr);
-    EXPECT_EQ(ZEP_close(a), 0);
-    ZEP_OBJECT *b = open_r(f, l2);
-    ASSERT_NE(b, nullptr);
-    EXPECT_NE(b, a);
-    EXPECT_EQ(opens(), 2);
-    EXPECT_EQ(ZEP_close(b), 0);
-    // The cache keeps its own copy of the settings: equal values match.
-    ZEP_OBJECT *c = open_r(f, l1b);
-    EXPECT_EQ(c, a);
-    EXPECT_EQ(opens(), 2);
-    EXPECT_EQ(ZEP_close(c), 0);
-    ZEP_OBJECT *d = open_r(f);
-    EXPECT_EQ(opens(), 3);
-    EXPECT_EQ(ZEP_close(d), 0);
-}
-
-TEST_F(MultiFrameTest, ADisabledCacheClosesAtOnce)
-{
-    start();
-    make_mfr(path("d.mfr"), 1, 2, 2, 1);
+    for (const char *n : {"a", "b", "c", "d"})
+        make_mfr(std::string(n) + ".mfr", 1, 1);
     ZEP_multiframe_set(0, 15);
     EXPECT_EQ(ZEP_multiframe_used(), 0);
-    ZEP_OBJECT *h = open_r(path("d.mfr"));
-    ASSERT_NE(h, nullptr);
-    EXPECT_EQ(ZEP_close(h), 0);
-    EXPECT_EQ(closes(), 1);
+    cycle("d.mfr");
+    EXPECT_EQ(closes(), 1) << "a disabled cache closes at once";
     ZEP_multiframe_set(1, 15);
     EXPECT_EQ(ZEP_multiframe_used(), 1);
-    h = open_r(path("d.mfr"));
-    EXPECT_EQ(ZEP_close(h), 0);
+    cycle("a.mfr");
     EXPECT_EQ(closes(), 1);
 }
 
-// Resetting the cache closes the files nobody holds; a held handle leaves
-// the cache and is closed by its own ZEP_close.
-TEST_F(MultiFrameTest, ResettingTheCacheClosesReleasedFiles)
+// The cache keeps its own copy of the settings: equal values match.
+TEST_F(CacheTest, CapabilitySettingsTellOpensApart)
 {
-    start();
-    for (const char *n : {"a", "b", "c"})
-        make_mfr(path(std::string(n) + ".mfr"), 1, 2, 2, 1);
-    for (const char *n : {"a", "b"}) {
-        ZEP_OBJECT *h = open_r(path(std::string(n) + ".mfr"));
-        ASSERT_NE(h, nullptr);
-        EXPECT_EQ(ZEP_close(h), 0);
+    start_cache();
+    make_mfr("s.mfr", 1, 1);
+    ZEP_CAP_SETTING one{0, {1}}, two{0, {2}}, one_again{0, {1}};
+    ZEP_CAP_SETTING *l1[] = {&one, nullptr}, *l2[] = {&two, nullptr},
+                    *l1b[] = {&one_again, nullptr};
+    const std::pair<ZEP_CAP_SETTING **, int> steps[] = {{l1, 1}, {l2, 2}, {l1b, 2}, {nullptr, 3}};
+    for (auto [settings, want_opens] : steps) {
+        cycle("s.mfr", settings);
+        EXPECT_EQ(opens(), want_opens);
     }
-    ZEP_OBJECT *held = open_r(path("c.mfr"));
-    ASSERT_NE(held, nullptr);
-    EXPECT_EQ(closes(), 0);
-
-    ZEP_multiframe_set(1, 15);
-    EXPECT_EQ(closes(), 2);
-    EXPECT_EQ(first_byte(held), mfr_byte(1, 0, 0, 0));
-    EXPECT_EQ(ZEP_close(held), 0);
-    EXPECT_EQ(closes(), 3);
-    ZEP_OBJECT *h = open_r(path("a.mfr"));
-    EXPECT_EQ(opens(), 4);
-    EXPECT_EQ(ZEP_close(h), 0);
-    EXPECT_TRUE(no_leaks());
 }
 
-// Every allocation of the open fails once in turn. A failure before the
-// file is open fails the open with -10; one while caching it leaves the
-// open a success whose close then closes the file for real.
-TEST_F(MultiFrameTest, OutOfMemoryWhileCachingKeepsTheOpen)
+// A failure before the file is open fails the open with -10; one while
+// caching it (entry, name, settings table, two settings, the array) leaves
+// a successful open whose close closes the file.
+TEST_F(CacheTest, OutOfMemoryWhileCachingKeepsTheOpen)
 {
-    start();
-    const std::string f = path("oom.mfr");
-    make_mfr(f, 2, 3, 2, 4);
-    ZEP_CAP_SETTING s0{0, {}}, s1{1, {}};
-    s0.value.i = 5;
-    s1.value.f = 0.5f;
-    ZEP_CAP_SETTING *settings[] = {&s0, &s1, nullptr};
-
+    start_cache();
+    make_mfr("oom.mfr", 2, 4);
+    ZEP_CAP_SETTING s0{0, {5}}, s1{1, {6}}, *settings[] = {&s0, &s1, nullptr};
     int uncached = 0;
-    int n = 1;
-    for (; n < 500; ++n) {
-        reports.clear();
-        zep__err = 0;
-        const int closes_before = closes();
-        err__alloc_fail(n, 0);
-        ZEP_OBJECT *h = open_r(f, settings);
-        const int injected = err__alloc_fail(0, 0);
-        if (injected == 0) {
-            ASSERT_NE(h, nullptr);
-            EXPECT_EQ(ZEP_close(h), 0);
-            EXPECT_EQ(closes(), closes_before); // cached
-            break;
-        }
-        EXPECT_FALSE(reports_of(zep::kNoMemory).empty()) << n;
-        if (h) {
-            ++uncached;
-            EXPECT_EQ(first_byte(h), mfr_byte(4, 0, 0, 0));
-            EXPECT_EQ(ZEP_close(h), 0);
-            EXPECT_EQ(closes(), closes_before + 1) << n;
-        } else {
-            EXPECT_EQ(zep__err, ZEP_E_NOMEM) << n;
-        }
-        EXPECT_TRUE(no_leaks()) << n;
-    }
-    ASSERT_LT(n, 500);
-    // Entry, name, settings table, two settings, the array.
+    fail_each_allocation([&] { return open_r("oom.mfr", settings); },
+                         [&](ZEP_OBJECT *h, bool failed) {
+                             const int closes0 = closes();
+                             EXPECT_TRUE(h || zep__err == ZEP_E_NOMEM);
+                             EXPECT_EQ(h ? first_byte(h) : 4 * 29, mfr_byte(4, 0, 0, 0));
+                             EXPECT_EQ(h ? ZEP_close(h) : 0, 0);
+                             uncached += failed && h;
+                             EXPECT_EQ(closes(), closes0 + (failed && h));
+                         });
     EXPECT_EQ(uncached, 6);
+    const int opens0 = opens();
+    cycle("oom.mfr", settings);
+    EXPECT_EQ(opens(), opens0) << "the cached handle is served again";
+}
 
-    // The cached handle is served again.
-    const int opens_before = opens();
-    ZEP_OBJECT *h = open_r(f, settings);
+// Each call, what the module logs for it, what it returns, and the message
+// of a handle that cannot take it.
+// clang-format off
+const struct Dispatch {
+    std::function<int(ZEP_OBJECT *)> call;
+    int logged, result;
+    std::vector<intptr_t> args;
+    const zep::Message &unsupported;
+} kDispatches[] = {
+    {[](ZEP_OBJECT *h) { return ZEP_get_frame(h, 42); }, 1, 0, {42}, zep::kNoSetFrame},
+    {[](ZEP_OBJECT *h) { return ZEP_set_frame(h, 1); }, 2, 0, {1}, zep::kNoSetFrame},
+    {[](ZEP_OBJECT *h) { return ZEP_playback_bind(h, -3, INTPTR_MAX); }, 3, 101, {-3, INTPTR_MAX},
+     zep::kNoPlaybackWindow},
+    {[](ZEP_OBJECT *h) { return ZEP_playback_goto(h, 17); }, 4, 102, {17}, zep::kNoPlaybackFrame},
+    {[](ZEP_OBJECT *h) { return ZEP_playback_params(h, 1, 2, 3, 4, 5, 6, 7, INTPTR_MIN); }, 5, 103,
+     {1, 2, 3, 4, 5, 6, 7, INTPTR_MIN}, zep::kNoPlaybackParams},
+    {[](ZEP_OBJECT *h) { return ZEP_playback_play(h, 9, -8, 7, -6, 5); }, 6, 104, {9, -8, 7, -6, 5},
+     zep::kNoPlaybackStart},
+    {[](ZEP_OBJECT *h) { return ZEP_playback_stop(h, -1); }, 7, 105, {-1}, zep::kNoPlaybackStop},
+};
+// clang-format on
+
+TEST_F(CacheTest, FrameAndPlaybackCallsReachTheModuleOrAreRefused)
+{
+    start_cache();
+    make_mfr("p.mfr", 3, 6);
+    ZEP_OBJECT *h = open_r("p.mfr");
     ASSERT_NE(h, nullptr);
-    EXPECT_EQ(opens(), opens_before);
+    const intptr_t *args = sym<intptr_t>("tst_multiframe", "mfr_last_args");
+    for (const Dispatch &d : kDispatches) {
+        SCOPED_TRACE(d.logged);
+        zep__err = -7;
+        EXPECT_EQ(d.call(h), d.result);
+        EXPECT_EQ(std::tuple(*sym<int>("tst_multiframe", "mfr_last_call"),
+                             *sym<void *>("tst_multiframe", "mfr_last_priv"), zep__err),
+                  std::tuple(d.logged, h->priv[0], -7));
+        std::vector<intptr_t> want = d.args;
+        want.resize(8);
+        EXPECT_EQ(std::vector<intptr_t>(args, args + 8), want);
+    }
+    EXPECT_TRUE(reports.empty());
     EXPECT_EQ(ZEP_close(h), 0);
-    EXPECT_TRUE(no_leaks());
+
+    // A single-frame handle, a multi-frame handle without frames and no
+    // handle: each call reports its message (with the file name and key)
+    // and returns -16, leaving zep__err.
+    Info w(file("one.tst"), nullptr, {describe({0, 1, 0, 1})});
+    ASSERT_EQ(ZEP_close(w.open("w")), 0);
+    make_mfr("n.mfr", 2, 1);
+    ZEP_OBJECT *single = open_r("one.tst"), *framed = open_r("n.mfr");
+    ASSERT_TRUE(single && framed);
+    framed->info.num_frames = 0;
+    *sym<int>("tst_multiframe", "mfr_last_call") = 0;
+    for (const Dispatch &d : kDispatches)
+        for (ZEP_OBJECT *o : {single, framed, static_cast<ZEP_OBJECT *>(nullptr)}) {
+            SCOPED_TRACE(std::to_string(d.logged) + (o ? o->info.key : " null"));
+            reports.clear();
+            zep__err = -7;
+            EXPECT_EQ((std::tuple{d.call(o), zep__err}), std::tuple(ZEP_E_UNSUPPORTED, -7));
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_EQ(std::tuple(reports[0].format, reports[0].severity),
+                      std::tuple(d.unsupported.text, d.unsupported.severity));
+            if (o) {
+                EXPECT_EQ(reports[0].message, text_of(d.unsupported, o->info.handle, o->info.key));
+            }
+        }
+    EXPECT_EQ(*sym<int>("tst_multiframe", "mfr_last_call"), 0) << "the module was never called";
+    framed->info.num_frames = 2;
+    EXPECT_EQ(ZEP_close(single) + ZEP_close(framed), 0);
 }
 
 } // namespace

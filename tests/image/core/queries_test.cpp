@@ -1,126 +1,78 @@
-// Format queries: lookups by key and extension, the enumeration and its
-// shared cursor, names from keys, the defaults, file probes with their
-// "definite" answer and the probe cache, and the lazy start of each query.
+// Format queries: lookups by key and extension, the enumeration cursor they
+// share, names from keys, the lazy start of each query, and file probes
+// with their "definite" answer and the probe cache.
 #include "registry_support.h"
 
-#include <cstdio>
 #include <functional>
 
 namespace registry_test {
 namespace {
 
-using Find = RegistryTest;
+using Queries = RegistryTest;
 
-TEST_F(Find, ByKeyOrExtensionExactlyAndCaseSensitively)
+// The key of the next plug-in format of the enumeration, or "(null)".
+std::string next()
 {
-    ASSERT_EQ(start({"tst_format", "tst_minimal"}), 0);
-    struct Case {
-        const char *query;
-        const char *key; // null: nothing found
+    const ZEP_FILE_TYPE *t = ZEP_info();
+    return t ? t->key : "(null)";
+}
+
+// Keys and extensions match exactly; a search that finds leaves the cursor
+// after the entry found, one that finds nothing puts it back.
+TEST_F(Queries, FindMatchesKeysOrExtensionsExactlyAndMovesTheCursor)
+{
+    ASSERT_EQ(boot("tst_format tst_minimal tst_full"), 0);
+    // clang-format off
+    const char *const cases[][2] = {
+        {"pipe", "pipe"}, {".pipe", "pipe"}, {"mem", "mem"}, {".mem", "mem"}, {"tst", "tst"},
+        {".tst", "tst"}, {"MEM", nullptr}, {".MEM", nullptr}, {"Pipe", nullptr}, {"pip", nullptr},
+        {"tst.", nullptr}, {"memory", nullptr}, {nullptr, nullptr},
+        {"", "minimal"}, // the empty extension of a module that exports none
     };
-    const Case cases[] = {
-        {"pipe", "pipe"},  {".pipe", "pipe"}, {"mem", "mem"},    {".mem", "mem"},
-        {"tst", "tst"},    {".tst", "tst"},   {"MEM", nullptr},  {".MEM", nullptr},
-        {"Pipe", nullptr}, {"pip", nullptr},  {"tst.", nullptr}, {"memory", nullptr},
-        {"", "minimal"}, // the empty extension of a module that has none
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.query);
-        const ZEP_FILE_TYPE *t = ZEP_find(c.query);
-        if (c.key) {
-            ASSERT_NE(t, nullptr);
-            EXPECT_STREQ(t->key, c.key);
-        } else {
-            EXPECT_EQ(t, nullptr);
-        }
+    // clang-format on
+    for (const auto &c : cases) {
+        const ZEP_FILE_TYPE *t = ZEP_find(c[0]);
+        EXPECT_STREQ(t ? t->key : nullptr, c[1]) << (c[0] ? c[0] : "(null)");
     }
     EXPECT_EQ(ZEP_find("mem"), ZEP_find(".mem"));
-    EXPECT_EQ(ZEP_find(nullptr), nullptr);
     EXPECT_TRUE(reports.empty());
-}
 
-TEST_F(Find, LeavesTheCursorAfterTheEntryFoundAndRestoresItOtherwise)
-{
-    ASSERT_EQ(start({"tst_minimal", "tst_full", "tst_caps2"}), 0);
-    ASSERT_NE(ZEP_find("full"), nullptr);
-    const ZEP_FILE_TYPE *t = ZEP_info();
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t->key, "caps2");
-
-    ZEP_init(nullptr, nullptr); // rewind
-    t = ZEP_info();
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t->key, "minimal");
+    ZEP_find("minimal");
+    EXPECT_EQ(next(), "full");
+    ZEP_init(nullptr, nullptr); // rewinds
+    EXPECT_EQ(next(), "tst");
     EXPECT_EQ(ZEP_find("nope"), nullptr);
-    t = ZEP_info();
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t->key, "full");
-
-    // A built-in found leaves the cursor among the built-ins: no plug-in left.
-    ASSERT_NE(ZEP_find("pipe"), nullptr);
-    EXPECT_EQ(ZEP_info(), nullptr);
+    EXPECT_EQ(next(), "minimal");
+    ZEP_find("pipe"); // among the built-ins: no plug-in left
+    EXPECT_EQ(next(), "(null)");
 }
 
-TEST_F(Find, InfoSkipsTheBuiltInsAndIsEmptyWithoutPlugins)
+TEST_F(Queries, NamesFromKeysAndTheDefaults)
 {
-    EXPECT_EQ(ZEP_info(), nullptr);
-    EXPECT_EQ(ZEP_info(), nullptr);
-    ZEP_exit();
-    ASSERT_EQ(start({"tst_minimal"}), 0);
-    const ZEP_FILE_TYPE *t = ZEP_info();
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t->key, "minimal");
-    EXPECT_EQ(ZEP_info(), nullptr);
-}
-
-using Names = RegistryTest;
-
-TEST_F(Names, NameFromKey)
-{
-    ASSERT_EQ(start({"tst_full"}), 0);
-    struct Case {
-        const char *key;
-        const char *name;
-    };
-    for (const Case &c : {Case{"pipe", "pipe"}, Case{"mem", "memory"}, Case{".mem", "memory"},
-                          Case{"full", "full test format"}, Case{".full", "full test format"}}) {
-        EXPECT_STREQ(ZEP_name_from_key(c.key), c.name) << c.key;
-    }
+    ASSERT_EQ(boot("tst_full"), 0);
+    // clang-format off
+    const char *const cases[][2] = {{"pipe", "pipe"}, {"mem", "memory"}, {".mem", "memory"},
+                                    {".full", "full test format"}, {nullptr, nullptr}};
+    // clang-format on
+    for (const auto &c : cases)
+        EXPECT_STREQ(ZEP_name_from_key(c[0]), c[1]);
     EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(Names, AnUnknownKeyComesBackWithTheMessage)
-{
-    const char key[] = "nope";
-    EXPECT_EQ(ZEP_name_from_key(key), key);
-    auto r = reports_of(zep::kUnknownKey);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].severity, 3);
-    EXPECT_EQ(r[0].message, "Unknown file type key (\"nope\") was specified; Ensure that the "
-                            "plug-in for this type is defined");
-
-    reports.clear();
-    EXPECT_EQ(ZEP_name_from_key(nullptr), nullptr);
-    EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(Names, DefaultKeyAndBaseName)
-{
+    const char unknown[] = "nope";
+    EXPECT_EQ(ZEP_name_from_key(unknown), unknown);
+    EXPECT_EQ(messages_of(zep::kUnknownKey),
+              std::vector<std::string>{"Unknown file type key (\"nope\") was specified; Ensure "
+                                       "that the plug-in for this type is defined"});
     EXPECT_STREQ(ZEP_def_key(), "rla");
     EXPECT_STREQ(ZEP_def_base_name(), "im");
 }
 
-// ---- Lazy start ------------------------------------------------------------------
-
-TEST_F(Find, EveryQueryStartsTheLibraryAndSaysSoAtSeverityZero)
+// Each query starts a stopped library once, says so at severity 0 (masked
+// by default) and clears the error code as ZEP_init does.
+TEST_F(Queries, EveryQueryStartsTheLibraryOnce)
 {
-    std::string tst = write_file("lazy.tst", "ZTST");
+    const std::string tst = write("lazy.tst", "ZTST");
     uint8_t definite = 0;
-    struct Case {
-        const char *call;
-        std::function<void()> query;
-    };
-    const Case cases[] = {
+    const std::pair<const char *, std::function<void()>> cases[] = {
         {"ZEP_find", [] { ZEP_find("pipe"); }},
         {"ZEP_info", [] { ZEP_info(); }},
         {"ZEP_def_key", [] { ZEP_def_key(); }},
@@ -129,194 +81,113 @@ TEST_F(Find, EveryQueryStartsTheLibraryAndSaysSoAtSeverityZero)
         {"ZEP_find", [&] { ZEP_is_file_type(tst.c_str(), nullptr, "mem", &definite); }},
         {"ZEP_find", [&] { ZEP_get_file_type(tst.c_str(), nullptr, &definite); }},
     };
+    EXPECT_NE(ZEP_find("mem"), nullptr);
+    EXPECT_TRUE(reports.empty()); // masked by default
     ERR_unmask_s(ERR_DEBUG);
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.call);
+    for (const auto &[call, query] : cases) {
+        SCOPED_TRACE(call);
         ZEP_exit();
         reports.clear();
-        c.query();
-        auto r = reports_of(zep::kInitDatabase);
-        ASSERT_EQ(r.size(), 1u);
-        EXPECT_EQ(r[0].severity, 0);
-        EXPECT_EQ(r[0].message,
-                  std::string("zep, initializing database for ") + c.call + " request");
+        zep__err = ZEP_E_TYPE;
+        query();
+        EXPECT_EQ(zep__err, 0);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].format, zep::kInitDatabase.text);
+        EXPECT_EQ(reports[0].severity, 0);
+        EXPECT_EQ(reports[0].message,
+                  "zep, initializing database for " + std::string(call) + " request");
         reports.clear();
-        c.query(); // started now: no second message
-        EXPECT_TRUE(reports_of(zep::kInitDatabase).empty());
+        zep__err = ZEP_E_TYPE;
+        query(); // started now: no second message, the code left alone
+        EXPECT_EQ(zep__err, ZEP_E_TYPE);
+        EXPECT_TRUE(reports.empty());
     }
-}
-
-TEST_F(Find, TheLazyStartMessageIsMaskedByDefault)
-{
-    EXPECT_NE(ZEP_find("mem"), nullptr);
-    EXPECT_TRUE(reports.empty());
-}
-
-TEST_F(Find, ALazyStartClearsTheErrorCode)
-{
-    zep__err = ZEP_E_TYPE;
-    ASSERT_NE(ZEP_find("mem"), nullptr);
-    EXPECT_EQ(zep__err, 0);
-    zep__err = ZEP_E_TYPE;
-    ASSERT_NE(ZEP_find("mem"), nullptr); // started: left alone
-    EXPECT_EQ(zep__err, ZEP_E_TYPE);
     zep__err = 0;
 }
 
-// ---- File probes -------------------------------------------------------------------
+// ---- File probes -------------------------------------------------------------
 
-using Probes = RegistryTest;
-
-TEST_F(Probes, WithTheBuiltInsOnlyNoFileIsClaimedDefinitely)
+// ZEP_get_file_type ("*" below) asks every format in registry order and
+// takes only a probe's 1; ZEP_is_file_type asks the formats of one key (not
+// of an extension), takes any true answer, and does as ZEP_get_file_type
+// without a key. The answer is definite when every format asked has a
+// probe; then a file none claims is "__none_" for ZEP_get_file_type. A
+// given stream is probed in place, whatever the path says.
+TEST_F(Queries, FileTypesComeFromTheProbes)
 {
-    std::string any = write_file("any.bin", "whatever");
-    std::string none = (private_home.dir / "missing.bin").string();
-    for (const std::string &path : {any, none}) {
-        uint8_t definite = 7;
-        EXPECT_STREQ(ZEP_get_file_type(path.c_str(), nullptr, &definite), "__none_");
-        EXPECT_EQ(definite, 1);
-    }
-}
-
-TEST_F(Probes, GetFileTypeAsksEveryFormatInOrder)
-{
-    std::string tst = write_file("a.tst", std::string("ZTST") + std::string(24, '\0'));
-    std::string full = write_file("a.full", "FULLxxxx");
-    std::string full2 = write_file("b.full", "FUL2xxxx");
-    std::string other = write_file("a.bin", "nothing");
+    const std::string tst = write("a.tst", "ZTST"), full = write("a.full", "FULLxxxx"),
+                      full2 = write("b.full", "FUL2xxxx"), other = write("a.bin", "no"),
+                      missing = file("missing.bin");
     struct Case {
-        std::vector<std::string> modules;
-        const std::string *path;
-        const char *key; // null: null result
+        const char *modules, *key;
+        const std::string &path;
+        const char *result;
         uint8_t definite;
     };
+    const char *const both = "tst_format tst_full", *const all = "tst_format tst_minimal tst_full";
+    // clang-format off
     const Case cases[] = {
-        {{"tst_format", "tst_full"}, &tst, "tst", 1},
-        {{"tst_format", "tst_full"}, &full, "full", 1},
-        {{"tst_format", "tst_full"}, &other, "__none_", 1},
-        // A probe's true other than 1 is no match here.
-        {{"tst_format", "tst_full"}, &full2, "__none_", 1},
-        // A format without a probe: unrecognised files are not definite.
-        {{"tst_format", "tst_minimal"}, &other, nullptr, 0},
-        {{"tst_minimal", "tst_format"}, &tst, "tst", 0},
-        {{"tst_format", "tst_minimal"}, &tst, "tst", 1},
+        {"", "*", other, "__none_", 1}, {"", "*", missing, "__none_", 1}, {both, "*", tst, "tst", 1},
+        {both, "*", full, "full", 1}, {both, "*", other, "__none_", 1}, {both, "*", full2, "__none_", 1},
+        {"tst_format tst_minimal", "*", other, nullptr, 0}, {"tst_minimal tst_format", "*", tst, "tst", 0},
+        {"tst_format tst_minimal", "*", tst, "tst", 1},
+        {all, "tst", tst, "tst", 1}, {all, "tst", full2, nullptr, 1}, {all, "minimal", tst, nullptr, 0},
+        {all, "nope", tst, nullptr, 1}, {all, ".tst", tst, nullptr, 1}, {all, "full", full2, "full", 1},
+        {all, nullptr, tst, "tst", 1}, {all, nullptr, full2, nullptr, 0},
     };
+    // clang-format on
     for (const Case &c : cases) {
-        SCOPED_TRACE(*c.path + " with " + c.modules[0] + ", " + c.modules[1]);
-        ASSERT_EQ(start(c.modules), 0);
+        SCOPED_TRACE(&c - cases);
+        ASSERT_EQ(boot(c.modules), 0);
         uint8_t definite = 7;
-        const char *key = ZEP_get_file_type(c.path->c_str(), nullptr, &definite);
-        if (c.key)
-            EXPECT_STREQ(key, c.key);
-        else
-            EXPECT_EQ(key, nullptr);
+        const char *path = c.path.c_str();
+        EXPECT_STREQ(c.key && *c.key == '*' ? ZEP_get_file_type(path, nullptr, &definite)
+                                            : ZEP_is_file_type(path, nullptr, c.key, &definite),
+                     c.result);
         EXPECT_EQ(definite, c.definite);
-        ZEP_exit();
-        plugins.reset();
     }
-}
-
-TEST_F(Probes, AGivenStreamIsProbedInPlace)
-{
-    ASSERT_EQ(start({"tst_format"}), 0);
-    std::string tst = write_file("s.tst", std::string("ZTST") + std::string(24, '\0'));
     FILE *f = std::fopen(tst.c_str(), "rb");
     ASSERT_NE(f, nullptr);
     uint8_t definite = 0;
     EXPECT_STREQ(ZEP_get_file_type("not-a-file", f, &definite), "tst");
     EXPECT_EQ(std::ftell(f), 0);
     EXPECT_STREQ(ZEP_is_file_type("not-a-file", f, "tst", &definite), "tst");
-    EXPECT_EQ(definite, 1);
     std::fclose(f);
-}
-
-TEST_F(Probes, IsFileTypeAsksTheFormatsOfOneKey)
-{
-    ASSERT_EQ(start({"tst_format", "tst_minimal", "tst_full"}), 0);
-    std::string tst = write_file("k.tst", std::string("ZTST") + std::string(24, '\0'));
-    std::string full2 = write_file("k.full", "FUL2");
-    struct Case {
-        const char *key;
-        const std::string *path;
-        const char *result;
-        uint8_t definite;
-    };
-    const Case cases[] = {
-        {"tst", &tst, "tst", 1},       {"tst", &full2, nullptr, 1}, // asked, and it is not one
-        {"minimal", &tst, nullptr, 0},                              // no probe: cannot tell
-        {"nope", &tst, nullptr, 1},                                 // no format of that key
-        {".tst", &tst, nullptr, 1},                                 // keys only, not extensions
-        {"full", &full2, "full", 1},                                // any true answer counts here
-        {nullptr, &tst, "tst", 1},                                  // no key: as ZEP_get_file_type
-        {nullptr, &full2, nullptr, 0}, // ... which meets the probe-less one
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(std::string(c.key ? c.key : "(null)") + " " + *c.path);
-        uint8_t definite = 7;
-        const char *r = ZEP_is_file_type(c.path->c_str(), nullptr, c.key, &definite);
-        if (c.result)
-            EXPECT_STREQ(r, c.result);
-        else
-            EXPECT_EQ(r, nullptr);
-        EXPECT_EQ(definite, c.definite);
-    }
 }
 
 // The entry a search stopped at is asked first next time: after a hit, a
 // miss of the same key asks that probe twice (cache, then the walk); after a
-// miss the cache is empty and the walk asks it once.
-TEST_F(Probes, IsFileTypeAsksTheRememberedFormatFirst)
+// miss the cache is empty and the walk asks it once. A search leaves the
+// cursor after the entry found (at the first one when served from the
+// cache) and puts it back when it finds nothing. The cache does not outlive
+// the registry.
+TEST_F(Queries, IsFileTypeAsksTheRememberedFormatFirst)
 {
-    load({"tst_minimal", "tst_full"});
-    TstFullState *s = symbol<TstFullStateFn>(1, "tst_full_state")();
-    ASSERT_EQ(plugins->init(), 0);
-    std::string yes = write_file("c.full", "FULL");
-    std::string no = write_file("c.bin", "none");
+    ASSERT_EQ(boot("tst_minimal tst_full"), 0);
+    TstFullState *s = full();
+    const std::string yes = write("c.full", "FULL"), no = write("c.bin", "none");
+    struct Step {
+        const std::string &path;
+        const char *result;
+        int probes;
+        const char *next; // what ZEP_info gives after the search
+    };
+    for (const Step &step : {Step{yes, "full", 1, "(null)"}, Step{yes, "full", 1, "minimal"},
+                             Step{no, nullptr, 2, "full"}, Step{no, nullptr, 1, "(null)"}}) {
+        uint8_t definite = 0;
+        const int before = s->probe_calls;
+        EXPECT_STREQ(ZEP_is_file_type(step.path.c_str(), nullptr, "full", &definite), step.result);
+        EXPECT_EQ(s->probe_calls - before, step.probes);
+        EXPECT_EQ(next(), step.next);
+    }
+    ZEP_init(nullptr, nullptr);
+    EXPECT_EQ(next(), "minimal");
     uint8_t definite = 0;
+    EXPECT_EQ(ZEP_get_file_type(no.c_str(), nullptr, &definite), nullptr); // minimal: no probe
+    EXPECT_EQ(next(), "full");
 
-    int calls = s->probe_calls;
-    EXPECT_STREQ(ZEP_is_file_type(yes.c_str(), nullptr, "full", &definite), "full");
-    EXPECT_EQ(s->probe_calls - calls, 1);
-
-    calls = s->probe_calls;
-    EXPECT_STREQ(ZEP_is_file_type(yes.c_str(), nullptr, "full", &definite), "full");
-    EXPECT_EQ(s->probe_calls - calls, 1);
-    // Served from the cache: the cursor rests at the first entry.
-    const ZEP_FILE_TYPE *t = ZEP_info();
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t->key, "minimal");
-
-    calls = s->probe_calls;
-    EXPECT_EQ(ZEP_is_file_type(no.c_str(), nullptr, "full", &definite), nullptr);
-    EXPECT_EQ(s->probe_calls - calls, 2);
-
-    calls = s->probe_calls;
-    EXPECT_EQ(ZEP_is_file_type(no.c_str(), nullptr, "full", &definite), nullptr);
-    EXPECT_EQ(s->probe_calls - calls, 1);
-}
-
-TEST_F(Probes, AFailedSearchPutsTheCursorBack)
-{
-    ASSERT_EQ(start({"tst_format", "tst_full"}), 0);
-    std::string no = write_file("d.bin", "none");
-    uint8_t definite = 0;
-    ASSERT_NE(ZEP_info(), nullptr); // cursor now on "full"
-    EXPECT_EQ(ZEP_is_file_type(no.c_str(), nullptr, "full", &definite), nullptr);
-    EXPECT_STREQ(ZEP_get_file_type(no.c_str(), nullptr, &definite), "__none_");
-    const ZEP_FILE_TYPE *t = ZEP_info();
-    ASSERT_NE(t, nullptr);
-    EXPECT_STREQ(t->key, "full");
-}
-
-TEST_F(Probes, TheProbeCacheDoesNotOutliveTheRegistry)
-{
-    std::string yes = write_file("e.full", "FULL");
-    uint8_t definite = 0;
-    ASSERT_EQ(start({"tst_full"}), 0);
     ASSERT_STREQ(ZEP_is_file_type(yes.c_str(), nullptr, "full", &definite), "full");
-    ZEP_exit();
-    plugins.reset();
-    // Restarted with the built-ins only: nothing of the old entry is asked.
+    stop(); // restarted with the built-ins only: nothing of the old entry is asked
     EXPECT_EQ(ZEP_is_file_type(yes.c_str(), nullptr, "full", &definite), nullptr);
     EXPECT_EQ(definite, 1);
 }

@@ -1,6 +1,6 @@
 // Capabilities and settings: availability flags and the driver's hook,
-// setting lists (allocation, copy, comparison), and the driver's private
-// settings window.
+// setting lists (allocation, copy, comparison), the driver's private
+// settings window, and the same calls from C.
 #include "registry_support.h"
 
 #include <initializer_list>
@@ -16,259 +16,150 @@ TEST_F(Settings, SetAvailableSaysWhetherTheStateChanged)
 {
     ZEP_CAPABILITY cap{};
     cap.flags = 0x3; // other bits are left alone
-    struct Step {
-        int available;
-        int changed;
-        uint8_t flags;
-    };
-    for (const Step &s : {Step{0, 1, 0x7}, Step{0, 0, 0x7}, Step{1, 1, 0x3}, Step{1, 0, 0x3},
-                          Step{5, 0, 0x3}, Step{0, 1, 0x7}, Step{-1, 1, 0x3}}) {
-        EXPECT_EQ(ZEP_set_available(&cap, s.available), s.changed) << s.available;
-        EXPECT_EQ(cap.flags, s.flags);
+    const int steps[][3] = {{0, 1, 0x7}, {0, 0, 0x7}, {1, 1, 0x3}, {1, 0, 0x3},
+                            {5, 0, 0x3}, {0, 1, 0x7}, {-1, 1, 0x3}}; // available, changed, flags
+    for (const auto &s : steps) {
+        EXPECT_EQ(ZEP_set_available(&cap, s[0]), s[1]) << s[0];
+        EXPECT_EQ(cap.flags, s[2]);
     }
     EXPECT_EQ(ZEP_set_available(nullptr, 1), 0);
 }
 
-TEST_F(Settings, AllocatedSettingsAreUnset)
-{
-    ZEP_CAP_SETTING *s = ZEP_cap_setting_alloc(4);
-    ASSERT_NE(s, nullptr);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_EQ(s[i].code, 0xffff);
-        EXPECT_EQ(s[i].value.i, 0);
-    }
-    ERR_free(s);
-    EXPECT_EQ(ZEP_cap_setting_alloc(-1), nullptr);
-
-    err__alloc_fail(1, 0);
-    EXPECT_EQ(ZEP_cap_setting_alloc(2), nullptr);
-    EXPECT_EQ(err__alloc_fail(0, 0), 1);
-    EXPECT_EQ(reports_of(zep::kNoMemory).size(), 1u);
-}
-
-// Settings held by the test: code and value, and the list pointing at them.
+// A setting list; values are floats under code 1, integers under any other.
 struct List {
     std::vector<ZEP_CAP_SETTING> settings;
     std::vector<ZEP_CAP_SETTING *> pointers;
-    List(std::initializer_list<ZEP_CAP_SETTING> s) : settings(s)
+    List(std::initializer_list<std::pair<int, double>> s) : settings(s.size())
     {
-        for (ZEP_CAP_SETTING &x : settings)
+        for (auto [code, value] : s) {
+            ZEP_CAP_SETTING &x = settings[pointers.size()];
+            x.code = static_cast<uint16_t>(code);
+            if (code == 1)
+                x.value.f = static_cast<float>(value);
+            else
+                x.value.i = static_cast<int32_t>(value);
             pointers.push_back(&x);
+        }
         pointers.push_back(nullptr);
     }
     ZEP_CAP_SETTING *const *get() const { return pointers.data(); }
 };
 
-ZEP_CAP_SETTING integer(uint16_t code, int32_t v)
+TEST_F(Settings, AllocatedSettingsAreUnset)
 {
-    ZEP_CAP_SETTING s{};
-    s.code = code;
-    s.value.i = v;
-    return s;
+    ZEP_CAP_SETTING *s = ZEP_cap_setting_alloc(4);
+    ASSERT_NE(s, nullptr);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(s[i].code == 0xffff && s[i].value.i == 0) << i;
+    ERR_free(s);
+    EXPECT_EQ(ZEP_cap_setting_alloc(-1), nullptr);
+    err__alloc_fail(1, 0);
+    EXPECT_EQ(ZEP_cap_setting_alloc(2), nullptr);
+    EXPECT_EQ(err__alloc_fail(0, 0), 1);
+    EXPECT_EQ(messages_of(zep::kNoMemory).size(), 1u);
 }
 
-ZEP_CAP_SETTING real(uint16_t code, float v)
-{
-    ZEP_CAP_SETTING s{};
-    s.code = code;
-    s.value.f = v;
-    return s;
-}
-
-void free_copy(ZEP_CAP_SETTING **copy)
-{
-    for (int i = 0; copy && copy[i]; ++i)
-        ERR_free(copy[i]);
-    ERR_free(copy);
-}
-
-TEST_F(Settings, CopyIsDeepAndNullTerminated)
-{
-    List src{integer(0, 12), real(1, 0.5f), integer(9, -3)};
-    ZEP_CAP_SETTING **copy = ZEP_cap_setting_copy(src.get());
-    ASSERT_NE(copy, nullptr);
-    for (int i = 0; i < 3; ++i) {
-        ASSERT_NE(copy[i], nullptr);
-        EXPECT_NE(copy[i], src.get()[i]);
-        EXPECT_EQ(copy[i]->code, src.settings[i].code);
-        EXPECT_EQ(copy[i]->value.i, src.settings[i].value.i);
-    }
-    EXPECT_EQ(copy[3], nullptr);
-    free_copy(copy);
-}
-
-TEST_F(Settings, EmptyAndNullListsCopyToNull)
+// A copy is deep and null-terminated; an empty or null list copies to null.
+// A copy that runs out of memory returns null with nothing left allocated
+// (never a shortened list, which would match settings it does not hold).
+TEST_F(Settings, CopyIsDeepOrNothing)
 {
     ZEP_CAP_SETTING *empty[] = {nullptr};
     EXPECT_EQ(ZEP_cap_setting_copy(nullptr), nullptr);
     EXPECT_EQ(ZEP_cap_setting_copy(empty), nullptr);
-    EXPECT_TRUE(reports.empty());
-}
-
-// A copy that runs out of memory returns null with nothing left allocated
-// (never a shortened list, which would match settings it does not hold).
-TEST_F(Settings, CopyOutOfMemoryGivesNullAndLeaksNothing)
-{
-    List src{integer(0, 1), real(1, 3.0f)};
-    for (int n = 1;; ++n) {
-        SCOPED_TRACE(n);
-        reports.clear();
-        err__alloc_fail(n, 0);
-        ZEP_CAP_SETTING **copy = ZEP_cap_setting_copy(src.get());
-        int injected = err__alloc_fail(0, 0);
-        if (injected == 0) {
-            ASSERT_NE(copy, nullptr);
-            EXPECT_TRUE(ZEP_cap_setting_compare(copy, src.get()));
-            EXPECT_TRUE(ZEP_cap_setting_compare(src.get(), copy));
-            free_copy(copy);
-            EXPECT_EQ(n, 4); // the array and two settings
-            break;
+    const List src{{0, 12}, {1, 0.5}, {9, -3}};
+    auto check = [&](ZEP_CAP_SETTING **copy, bool failed) {
+        ASSERT_EQ(copy == nullptr, failed);
+        for (int i = 0; copy && i < 3; ++i) {
+            ASSERT_NE(copy[i], nullptr);
+            EXPECT_NE(copy[i], src.get()[i]);
+            EXPECT_EQ(copy[i]->code, src.settings[i].code);
+            EXPECT_EQ(copy[i]->value.i, src.settings[i].value.i);
+            ERR_free(copy[i]);
         }
-        EXPECT_EQ(copy, nullptr);
-        EXPECT_EQ(reports_of(zep::kNoMemory).size(), 1u);
-        EXPECT_TRUE(no_leaks());
-    }
+        EXPECT_TRUE(!copy || copy[3] == nullptr);
+        ERR_free(copy);
+    };
+    const int failed = fail_each_allocation([&] { return ZEP_cap_setting_copy(src.get()); }, check);
+    EXPECT_EQ(failed, 4); // the array and three settings
 }
 
+// Each setting of the first list is searched in the second from where the
+// previous search ended; code 0 compares integers, code 1 floats, any
+// other code is reported and compares unequal.
 TEST_F(Settings, CompareFindsEachSettingOfTheFirstListInTheSecond)
 {
     struct Case {
-        const char *what;
         List a, b;
-        bool null_a, null_b;
         int result;
+        bool null_a = false, null_b = false;
     };
+    // clang-format off
     const Case cases[] = {
-        {"float equal", {real(1, 0.5f)}, {real(1, 0.5f)}, false, false, 1},
-        {"float differs", {real(1, 0.5f)}, {real(1, 0.25f)}, false, false, 0},
-        {"integer equal", {integer(0, 7)}, {integer(0, 7)}, false, false, 1},
-        {"integer differs", {integer(0, 7)}, {integer(0, 8)}, false, false, 0},
-        {"code missing", {integer(0, 7)}, {real(1, 7.0f)}, false, false, 0},
-        {"searches go forward",
-         {integer(0, 1), real(1, 2.0f)},
-         {real(1, 2.0f), integer(0, 1)},
-         false,
-         false,
-         0},
-        {"partners in order",
-         {integer(0, 1), real(1, 2.0f)},
-         {integer(0, 1), real(1, 2.0f), integer(0, 9)},
-         false,
-         false,
-         1},
-        {"extra settings of b", {real(1, 2.0f)}, {integer(0, 1), real(1, 2.0f)}, false, false, 1},
-        {"a partner serves again",
-         {integer(0, 4), integer(0, 4)},
-         {integer(0, 4)},
-         false,
-         false,
-         1},
-        {"empty and null", {}, {}, true, false, 1},
-        {"null and null", {}, {}, true, true, 1},
-        {"empty and one", {}, {integer(0, 1)}, false, false, 0},
-        {"one and null", {integer(0, 1)}, {}, false, true, 0},
+        {{{1, 0.5}}, {{1, 0.5}}, 1}, {{{1, 0.5}}, {{1, 0.25}}, 0},
+        {{{0, 7}}, {{0, 7}}, 1}, {{{0, 7}}, {{0, 8}}, 0}, {{{0, 7}}, {{1, 7}}, 0},
+        {{{0, 1}, {1, 2}}, {{1, 2}, {0, 1}}, 0},                 // searches go forward
+        {{{0, 1}, {1, 2}}, {{0, 1}, {1, 2}, {0, 9}}, 1},         // b's extra settings do not matter
+        {{{0, 4}, {0, 4}}, {{0, 4}}, 1},                           // a partner serves again
+        {{}, {}, 1, true}, {{}, {}, 1, true, true}, {{}, {{0, 1}}, 0}, {{{0, 1}}, {}, 0, false, true},
+        {{{7, 1}}, {{7, 1}}, 0},                                   // an unknown code
     };
+    // clang-format on
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        ZEP_CAP_SETTING *const *a = c.null_a ? nullptr : c.a.get();
-        ZEP_CAP_SETTING *const *b = c.null_b ? nullptr : c.b.get();
-        EXPECT_EQ(ZEP_cap_setting_compare(a, b), c.result);
+        SCOPED_TRACE(&c - cases);
+        EXPECT_EQ(
+            ZEP_cap_setting_compare(c.null_a ? nullptr : c.a.get(), c.null_b ? nullptr : c.b.get()),
+            c.result);
     }
-    EXPECT_TRUE(reports.empty());
+    EXPECT_EQ(reports.size(), 1u);
+    EXPECT_EQ(messages_of(zep::kUnknownCapability),
+              std::vector<std::string>{"Unknown type-specific capability code (7) specified when "
+                                       "trying to open image file"});
 }
 
-TEST_F(Settings, AnUnknownCodeComparesUnequalWithTheMessage)
+// The availability hook answers for the driver. A popup closes the open
+// window first; a format that could not close its window is refused with
+// -16 and no window is current afterwards. Stopping the library closes an
+// open window before the driver is shut down.
+TEST_F(Settings, TheDriversHooksAndPrivateWindow)
 {
-    List a{integer(7, 1)}, b{integer(7, 1)};
-    EXPECT_EQ(ZEP_cap_setting_compare(a.get(), b.get()), 0);
-    auto r = reports_of(zep::kUnknownCapability);
-    ASSERT_EQ(r.size(), 1u);
-    EXPECT_EQ(r[0].severity, 2);
-    EXPECT_EQ(r[0].message,
-              "Unknown type-specific capability code (7) specified when trying to open image file");
-}
-
-// ---- Availability hook -----------------------------------------------------------
-
-TEST_F(Settings, CapabilitiesAvailableAsksTheDriver)
-{
-    load({"tst_full"});
-    TstFullState *s = symbol<TstFullStateFn>(0, "tst_full_state")();
-    ASSERT_EQ(plugins->init(), 0);
-    const ZEP_FILE_TYPE *full = ZEP_find("full");
-    ASSERT_NE(full, nullptr);
-    int x = 0, y = 0;
-    EXPECT_EQ(ZEP_capabilities_available(full, &x, &x), 1);
-    EXPECT_EQ(s->avail_a, &x);
-    EXPECT_EQ(s->avail_b, &x);
-    EXPECT_EQ(ZEP_capabilities_available(full, &x, &y), 0);
-    EXPECT_EQ(s->avail_b, &y);
-    EXPECT_EQ(ZEP_capabilities_available(ZEP_find("pipe"), &x, &x), 0);
-    EXPECT_EQ(ZEP_capabilities_available(nullptr, &x, &x), 0);
-}
-
-// ---- Private settings window -------------------------------------------------------
-
-TEST_F(Settings, PopupOpensTheDriversWindowAndPopdownClosesIt)
-{
-    load({"tst_full", "tst_popup_only"});
-    TstFullState *s = symbol<TstFullStateFn>(0, "tst_full_state")();
-    auto popup_only_calls = symbol<int (*)()>(1, "tst_popup_only_calls");
-    ASSERT_EQ(plugins->init(), 0);
-    const ZEP_FILE_TYPE *full = ZEP_find("full");
-    const ZEP_FILE_TYPE *only = ZEP_find("popuponly");
-    ASSERT_NE(full, nullptr);
-    ASSERT_NE(only, nullptr);
-    int arg = 0;
-    int popups = s->popups, popdowns = s->popdowns, only_calls = popup_only_calls();
-
-    EXPECT_EQ(ZEP_private_ui_popup(full, &arg), 42);
-    EXPECT_EQ(s->popups - popups, 1);
+    ASSERT_EQ(boot("tst_full tst_popup_only"), 0);
+    TstFullState *s = full();
+    const int popups = s->popups, popdowns = s->popdowns;
+    const ZEP_FILE_TYPE *f = ZEP_find("full"), *only = ZEP_find("popuponly");
+    int arg = 0, other = 0;
+    EXPECT_EQ(ZEP_capabilities_available(f, &arg, &arg), 1);
+    EXPECT_EQ(ZEP_capabilities_available(f, &arg, &other), 0);
+    EXPECT_TRUE(s->avail_a == &arg && s->avail_b == &other);
+    EXPECT_EQ(ZEP_capabilities_available(ZEP_find("pipe"), &arg, &arg), 0);
+    EXPECT_EQ(ZEP_capabilities_available(nullptr, &arg, &arg), 0);
+    struct Step {
+        const ZEP_FILE_TYPE *type;
+        bool popup; // else a popdown
+        int result, popups, popdowns;
+    };
+    // clang-format off
+    const Step steps[] = {
+        {f, true, 42, 1, 0}, {f, true, 42, 2, 1}, {nullptr, false, 7, 2, 2}, {nullptr, false, 0, 2, 2},
+        {f, true, 42, 3, 2}, {only, true, -16, 3, 3}, {nullptr, false, 0, 3, 3},
+        {nullptr, true, -16, 3, 3}, {ZEP_find("mem"), true, -16, 3, 3}, {f, true, 42, 4, 3},
+    };
+    // clang-format on
+    for (const Step &step : steps) {
+        SCOPED_TRACE(&step - steps);
+        zep__err = 0;
+        EXPECT_EQ(step.popup ? ZEP_private_ui_popup(step.type, &arg) : ZEP_private_ui_popdown(),
+                  step.result);
+        EXPECT_EQ(zep__err, step.result < 0 ? step.result : 0);
+        EXPECT_EQ(s->popups - popups, step.popups);
+        EXPECT_EQ(s->popdowns - popdowns, step.popdowns);
+    }
     EXPECT_EQ(s->popup_argument, &arg);
-    EXPECT_EQ(s->popdowns - popdowns, 0);
-
-    // A second popup closes the open window first.
-    EXPECT_EQ(ZEP_private_ui_popup(full, nullptr), 42);
-    EXPECT_EQ(s->popups - popups, 2);
-    EXPECT_EQ(s->popdowns - popdowns, 1);
-
-    EXPECT_EQ(ZEP_private_ui_popdown(), 7);
-    EXPECT_EQ(s->popdowns - popdowns, 2);
-    EXPECT_EQ(ZEP_private_ui_popdown(), 0); // nothing open any more
-    EXPECT_EQ(s->popdowns - popdowns, 2);
-
-    // A format that could not close its window is refused, after the open
-    // window was closed; no window is current afterwards.
-    ASSERT_EQ(ZEP_private_ui_popup(full, nullptr), 42);
-    zep__err = 0;
-    EXPECT_EQ(ZEP_private_ui_popup(only, nullptr), ZEP_E_UNSUPPORTED);
-    EXPECT_EQ(zep__err, ZEP_E_UNSUPPORTED);
-    EXPECT_EQ(s->popdowns - popdowns, 3);
-    EXPECT_EQ(popup_only_calls(), only_calls);
-    EXPECT_EQ(ZEP_private_ui_popdown(), 0);
-
-    zep__err = 0;
-    EXPECT_EQ(ZEP_private_ui_popup(nullptr, nullptr), ZEP_E_UNSUPPORTED);
-    EXPECT_EQ(zep__err, ZEP_E_UNSUPPORTED);
-    EXPECT_EQ(ZEP_private_ui_popup(ZEP_find("mem"), nullptr), ZEP_E_UNSUPPORTED);
-    zep__err = 0;
-}
-
-// The window of a driver is closed before the driver is shut down, so no
-// popdown routine of an unloaded module is left current.
-TEST_F(Settings, ExitClosesAnOpenWindow)
-{
-    load({"tst_full"});
-    TstFullState *s = symbol<TstFullStateFn>(0, "tst_full_state")();
-    ASSERT_EQ(plugins->init(), 0);
-    int popdowns = s->popdowns;
-    ASSERT_EQ(ZEP_private_ui_popup(ZEP_find("full"), nullptr), 42);
+    EXPECT_EQ(*sym<int>("tst_popup_only", "tst_popups"), 0);
     ZEP_exit();
-    EXPECT_EQ(s->popdowns - popdowns, 1);
+    EXPECT_EQ(s->popdowns - popdowns, 4);
     EXPECT_EQ(ZEP_private_ui_popdown(), 0);
 }
-
-// ---- From C ------------------------------------------------------------------------
 
 TEST_F(Settings, TheInterfaceWorksFromC) { EXPECT_EQ(zep_test_c_registry(), 0); }
 

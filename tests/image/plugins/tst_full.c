@@ -1,23 +1,16 @@
 /*
- * A module that exports every name a format module can: each data name with
- * a value other than its default, a capability table, the availability
- * hook, a private settings window, init and done routines and a file probe.
- * It opens nothing (its open routines refuse).
+ * A module that exports every name a format module can but the open
+ * routines (it claims neither read nor write access), each data name with a
+ * value other than its default.
  *
- * Capabilities: "quality", a list of three choices whose second and third
- * take their names from their default labels, and a second capability with
- * no name of its own whose default label names it. The counts it reports
- * are 3 and 7.
- *
- * Probe: a file whose first four bytes are "FULL" is claimed with 1, one
- * starting "FUL2" with 2 (true, but not the exact 1 some callers want).
- *
- * tst_full_state() exposes what the module saw, for the tests.
+ * Capabilities (counts 3 and 7): "quality", a list of three choices whose
+ * second and third take their names from their default labels, and a
+ * second capability with no name of its own whose default label names it.
+ * Probe: a file starting "FULL" is claimed with 1, one starting "FUL2" with
+ * 2 (true, but not the exact 1 some callers want). tst_full_state() exposes
+ * what the module saw.
  */
-#include <stdio.h>
-#include <string.h>
-
-#include <zep/plugin.h>
+#include "tst_plugin.h"
 
 const char *version = ZEP_PLUGIN_VERSION;
 const char *imageKey = "full";
@@ -37,21 +30,14 @@ uint32_t imageBitsPerMatte = 0x80;
 int32_t imageNumberOfZChannels = 1;
 uint32_t imageBitsPerZChannel = 0x80000000u;
 int32_t imageSupportsActiveWindow = 1;
-int32_t imageAccess = ZEP_ACCESS_READ | ZEP_ACCESS_WRITE | ZEP_ACCESS_ANY_ORDER;
+int32_t imageAccess = ZEP_ACCESS_ANY_ORDER;
 int32_t imageMultiFrame = 1;
 uint8_t imageHardLinkDuplicates = 0;
 uint8_t imageSupportRemoteAccess = 1;
 
 typedef struct TstFullState {
-    int inits;
-    int dones;
-    int capability_calls;
-    int probe_calls;
-    int popups;
-    int popdowns;
-    void *popup_argument;
-    void *avail_a;
-    void *avail_b;
+    int inits, dones, probe_calls, popups, popdowns;
+    void *popup_argument, *avail_a, *avail_b;
     ZEP_CAPABILITY *capabilities; /* the module's own table */
 } TstFullState;
 
@@ -68,8 +54,7 @@ static ZEP_CAPABILITY capabilities[] = {
     {0, "quality", 0, 0, NULL, 0, &quality_list, 0},
     {0, NULL, 50, 0, "dither", 1, NULL, ZEP_CAP_UNAVAILABLE},
 };
-
-static TstFullState state = {0, 0, 0, 0, 0, 0, NULL, NULL, NULL, capabilities};
+static TstFullState state = {.capabilities = capabilities};
 
 TstFullState *tst_full_state(void) { return &state; }
 
@@ -88,7 +73,6 @@ int imageDone(void)
 int imageCapability(ZEP_CAPABILITY **caps, int *first_count, int *second_count,
                     int *num_capabilities)
 {
-    ++state.capability_calls;
     *caps = capabilities;
     *first_count = 3;
     *second_count = 7;
@@ -103,37 +87,12 @@ int imageCapsAvailUpdate(void *a, void *b)
     return a == b;
 }
 
-int imageReadOpen(ZEP_OBJECT *handle)
-{
-    (void)handle;
-    return 0;
-}
-
-int imageWriteOpen(ZEP_OBJECT *handle)
-{
-    (void)handle;
-    return 0;
-}
-
 int imageIsFile(const char *path, FILE *stream)
 {
-    char magic[4];
-    size_t got = 0;
+    char m[4];
     ++state.probe_calls;
-    if (stream) {
-        long at = ftell(stream);
-        got = fread(magic, 1, sizeof magic, stream);
-        if (at >= 0) fseek(stream, at, SEEK_SET);
-    } else {
-        FILE *fp = path ? fopen(path, "rb") : NULL;
-        if (!fp) return 0;
-        got = fread(magic, 1, sizeof magic, fp);
-        fclose(fp);
-    }
-    if (got != sizeof magic) return 0;
-    if (memcmp(magic, "FULL", 4) == 0) return 1;
-    if (memcmp(magic, "FUL2", 4) == 0) return 2;
-    return 0;
+    if (!tst_magic(path, stream, m)) return 0;
+    return memcmp(m, "FULL", 4) == 0 ? 1 : memcmp(m, "FUL2", 4) == 0 ? 2 : 0;
 }
 
 int imagePrivateUIPopup(void *argument)
