@@ -6,8 +6,10 @@
  * rows only when there are no image channels. Rows lie back to back in
  * table order; entry 0 is always the start of the block (the table has room
  * for it even without channels), so releasing entry 0 and then the table
- * releases the whole buffer. Each row is an even number of bytes so that
- * 2-byte samples stay aligned.
+ * releases the whole buffer. Image, matte and auxiliary rows are rounded up
+ * to a multiple of 8 bytes, so that every row of 2-, 4- and 8-byte samples
+ * starts aligned for its type whatever the rows before it hold; colour-index
+ * rows are pixels x 2 bytes.
  *
  * Every size is worked out in 64 bits before anything is allocated. A
  * negative pixel or channel count is refused with -16 ("cannot handle the
@@ -120,7 +122,7 @@ void **zep__chan_alloc(ZEP_IMAGE_DESC *desc, int pixels, const char *name)
         const int bytes = sample_bytes(desc->*kRules[i].group, kRules[i], &refusal);
         if (bytes == 0) return refuse(*refusal, label);
         const uint64_t size = uint64_t(pixels) * uint64_t(bytes);
-        row[i] = size + (size & 1);
+        row[i] = i < 3 ? (size + 7) & ~uint64_t{7} : size;
     }
 
     // The table must fit first: that bounds the channels to 2^28, and with
