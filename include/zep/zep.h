@@ -12,6 +12,7 @@
 #include <zep/containers.h>
 #include <zep/curves.h>
 #include <zep/image.h>
+#include <zep/rla.h>
 #include <zep/config.h>
 #include <zep/colour.h>
 

@@ -1,0 +1,560 @@
+// The RLA reader on hand-made files: the description it builds, the pixels
+// of every channel type, both header layouts, chains, the limits of an
+// open, streams and names, and memory. Bad files that must fail cleanly are
+// read by crashers_test.cpp.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+#include <functional>
+#include <random>
+
+#include "image/rla/rla_internal.h"
+#include "reader_support.h"
+
+extern "C" int rla_c_is_file(const char *path); // reader_c.c
+
+namespace rlatest {
+namespace {
+
+// A channel group: storage code and bits of the header, the type the
+// description shows, and the bytes of a sample in a line.
+struct Kind {
+    const char *label;
+    int code, bits, type, bytes;
+};
+constexpr Kind kByte{"8-bit", 0, 8, ZEP_C_INTEGER, 1};
+constexpr Kind kFloat{"float", 4, 32, ZEP_C_FLOAT, 4};
+
+// The sample of channel c at window column x of line y, as its bits.
+uint64_t sample(const Kind &k, int c, int x, int y)
+{
+    uint64_t u = 0;
+    if (k.type == ZEP_C_FLOAT) {
+        const float f = float(x) + float(y) / 8.0f + float(c) * 100.0f + 0.25f;
+        std::memcpy(&u, &f, 4);
+    } else if (k.type == ZEP_C_DOUBLE) {
+        const double d = double(x) - double(y) / 3.0 + double(c) * 1e6;
+        std::memcpy(&u, &d, 8);
+    } else {
+        u = (uint64_t(x) * 0x01030507u + uint64_t(y) * 0x1111u + uint64_t(c) * 0x55u + 1) &
+            ((uint64_t{1} << k.bits) - 1);
+    }
+    return u;
+}
+
+// The payload of channel c of line y over h's active columns.
+Bytes payload(const Kind &k, const Header &h, int c, int y)
+{
+    Bytes bytes;
+    std::vector<uint32_t> ints;
+    for (int x = h.active[0] - h.window[0]; x <= h.active[1] - h.window[0]; ++x) {
+        const uint64_t s = sample(k, c, x, y);
+        if (k.type == ZEP_C_INTEGER)
+            ints.push_back(uint32_t(s));
+        else
+            bytes.insert(bytes.end(), reinterpret_cast<const uint8_t *>(&s),
+                         reinterpret_cast<const uint8_t *>(&s) + k.bytes);
+    }
+    return k.type == ZEP_C_INTEGER ? planes(ints, k.bytes) : bytes;
+}
+
+// The kind of channel c of h: colours of `colour`, matte `matte`, the rest 8-bit.
+const Kind &kind_of(const Header &h, int c, const Kind &colour, const Kind &matte)
+{
+    return c < h.colours ? colour : c < h.colours + h.mattes ? matte : kByte;
+}
+
+// An image of h whose every active line is recorded.
+Image image_of(Header h, const Kind &colour = kByte, const Kind &matte = kByte)
+{
+    h.storage = colour.code, h.colour_bits = colour.bits;
+    h.matte_type = matte.code, h.matte_bits = matte.bits;
+    Image im{h, {}, {}, {}};
+    for (int y = h.active[2]; y <= h.active[3]; ++y) {
+        Bytes record;
+        for (int c = 0; c < h.colours + h.mattes + h.auxes; ++c)
+            record = cat({record, channel(payload(kind_of(h, c, colour, matte), h, c, y))});
+        im.records.push_back(record);
+    }
+    return im;
+}
+
+// Checks every channel of a line read for y: zeros outside the active
+// window, the samples inside.
+void expect_line(void **lines, const Header &h, int y, const Kind &colour = kByte,
+                 const Kind &matte = kByte)
+{
+    const int width = h.window[1] - h.window[0] + 1;
+    const bool active_line = y >= h.active[2] && y <= h.active[3];
+    for (int c = 0; c < h.colours + h.mattes + h.auxes; ++c) {
+        const Kind &k = kind_of(h, c, colour, matte);
+        for (int x = 0; x < width; ++x) {
+            const bool active =
+                active_line && x + h.window[0] >= h.active[0] && x + h.window[0] <= h.active[1];
+            uint64_t got = 0;
+            std::memcpy(&got, static_cast<uint8_t *>(lines[c]) + size_t(x) * size_t(k.bytes),
+                        size_t(k.bytes));
+            ASSERT_EQ(got, active ? sample(k, c, x, y) : 0u)
+                << k.label << " c " << c << " x " << x << " y " << y;
+        }
+    }
+}
+
+void set_window(int *w, int left, int right, int bottom, int top)
+{
+    w[0] = left, w[1] = right, w[2] = bottom, w[3] = top;
+}
+
+// ---- Description ----------------------------------------------------------------
+
+TEST_F(ReaderTest, DescribesTheFileFromImageZerosHeader)
+{
+    Header hd;
+    set_window(hd.window, 2, 5, 10, 12);
+    set_window(hd.active, 2, 5, 10, 12);
+    hd.mattes = hd.auxes = 1;
+    int code = 0;
+    Handle h = open_reader(put("d.rla", build({image_of(hd)})), &code);
+    ASSERT_TRUE(h) << code;
+    const ZEP_INFO &info = h->info;
+    ASSERT_EQ(info.num_images, 1);
+    const ZEP_IMAGE_DESC &d = info.images[0];
+    EXPECT_EQ(d.usage, 1);
+    EXPECT_TRUE(d.window.left == 2 && d.window.right == 5 && d.window.bottom == 10 &&
+                d.active.top == 12);
+    EXPECT_STREQ(d.chan.format, "rgb");
+    EXPECT_EQ(d.chan.count + 10 * d.matte.count + 100 * d.aux.count + 1000 * d.index.count, 113);
+    EXPECT_EQ(d.matte.format, nullptr);
+    EXPECT_STREQ(d.aux.format, "depth");
+    EXPECT_EQ(d.response.kind, ZEP_CURVE_ANALYTIC);
+    EXPECT_FLOAT_EQ(d.response.gamma, 2.2f);
+    EXPECT_TRUE(d.planar == 1 && d.scan_flags == ZEP_SCAN_BOTTOM_UP);
+    EXPECT_STREQ(d.aspect_name, "custom");
+    for (auto [got, want] : {std::pair{info.name, "picture"},
+                             {info.desc, "a test image"},
+                             {info.program, "builder"},
+                             {info.machine, "host"},
+                             {info.user, "someone"},
+                             {info.date, "Mon Jan  5 10:00:00"},
+                             {info.time, "00:00:04"},
+                             {info.filter, "box"},
+                             {info.compression, "run length encoded"}})
+        EXPECT_STREQ(got, want);
+    EXPECT_TRUE(info.field == 3 && info.frame == 7 && info.job_num == 42);
+    EXPECT_FLOAT_EQ(info.red_pri[1], 0.33f);
+    EXPECT_FLOAT_EQ(info.white_pt[2], 1.0f - 0.31f - 0.316f);
+}
+
+TEST_F(ReaderTest, GammaDateAndAspectTextsAreInterpreted)
+{
+    auto local = [](time_t t) {
+        char buf[256];
+        struct tm tm;
+        localtime_r(&t, &tm);
+        std::strftime(buf, sizeof buf, "%c", &tm);
+        return std::string(buf);
+    };
+    using Check = std::function<void(const ZEP_INFO &)>;
+    auto gamma = [](float g) -> Check {
+        return [g](const ZEP_INFO &i) { EXPECT_FLOAT_EQ(i.images[0].response.gamma, g); };
+    };
+    auto date = [](std::string s) -> Check {
+        return [s](const ZEP_INFO &i) { EXPECT_EQ(i.date, s); };
+    };
+    auto aspect = [](int w, int h, float r) -> Check {
+        return [=](const ZEP_INFO &i) {
+            EXPECT_EQ(i.images[0].aspect_width, w);
+            EXPECT_EQ(i.images[0].aspect_height, h);
+            EXPECT_FLOAT_EQ(i.images[0].aspect_ratio, r);
+        };
+    };
+    struct Case {
+        std::function<void(Header &)> edit;
+        int code;
+        Check check;
+    } cases[] = {
+        {[](Header &h) { h.gamma = "      "; }, 0, gamma(0)},
+        {[](Header &h) { h.gamma = "1e1"; }, 0, gamma(10)},
+        {[](Header &h) { h.gamma = "abc"; }, ZEP_E_NOT_KIND, nullptr},
+        {[](Header &h) { h.gamma = "2.2 "; }, ZEP_E_NOT_KIND, nullptr},
+        {[](Header &h) { h.gamma = "1e999"; }, ZEP_E_NOT_KIND, nullptr}, // no float
+        {[](Header &h) { h.gamma = "1e300"; }, ZEP_E_NOT_KIND, nullptr},
+        {[](Header &h) { h.aspect_ratio = "1e300"; }, 0, aspect(4, 3, 4.0f / 3.0f)},
+        {[](Header &h) { h.date = "{0}"; }, 0, date(local(0))},
+        {[](Header &h) { h.date = "{1073296800}"; }, 0, date(local(1073296800))},
+        {[](Header &h) { h.date = "{soon}"; }, 0, date("{soon}")},
+        {[](Header &h) { h.aspect_name = "ntsc_640"; }, 0,
+         aspect(640, 486, 1.33f)}, // known to the database
+        {[](Header &h) { h.aspect_ratio = "abc"; }, 0, aspect(4, 3, 4.0f / 3.0f)},
+        {[](Header &h) { h.aspect_ratio = "-2.000"; }, 0, aspect(4, 3, 4.0f / 3.0f)},
+        {[](Header &h) { h.aspect_name = ""; }, 0, aspect(4, 3, 1.5f)},
+    };
+    int n = 0;
+    for (const Case &c : cases) {
+        SCOPED_TRACE("case " + std::to_string(n++));
+        Image im = image_of(Header{});
+        c.edit(im.header);
+        const std::string path = put("t.rla", build({im}));
+        reports.clear();
+        int code = 0;
+        Handle h = open_reader(path, &code);
+        EXPECT_EQ(code, c.code);
+        if (h && c.check) c.check(h->info);
+        EXPECT_EQ(reported(text_of(zep::kNotOurFile, path.c_str())), c.code != 0);
+    }
+}
+
+// ---- Pixels --------------------------------------------------------------------
+
+TEST_F(ReaderTest, ReadsEveryChannelTypeWithPadsAndEmptyLinesZero)
+{
+    const Kind kinds[] = {
+        {"1-bit", 0, 1, ZEP_C_INTEGER, 1},          {"12-bit", 0, 12, ZEP_C_INTEGER, 2},
+        {"16-bit", 0, 16, ZEP_C_INTEGER, 2},        {"16-bit code 1", 1, 16, ZEP_C_INTEGER, 2},
+        {"24-bit", 0, 24, ZEP_C_INTEGER, 4},        {"32-bit", 0, 32, ZEP_C_INTEGER, 4},
+        {"32-bit code 2", 2, 32, ZEP_C_INTEGER, 4}, kFloat,
+        {"double", 5, 64, ZEP_C_DOUBLE, 8},         kByte,
+    };
+    for (const Kind &k : kinds) {
+        // Colours of the kind behind 8-bit mattes of an odd width: rows that
+        // start on a 2-byte boundary.
+        Header hd;
+        set_window(hd.window, 0, 6, 0, 4);
+        set_window(hd.active, 1, 4, 1, 3);
+        hd.colours = 2, hd.mattes = 1;
+        for (bool mattes_first : {false, true}) {
+            const Kind &colour = mattes_first ? kByte : k, &matte = mattes_first ? k : kByte;
+            int code = 0;
+            Handle h = open_reader(put("p.rla", build({image_of(hd, colour, matte)})), &code);
+            ASSERT_TRUE(h) << k.label << " " << code;
+            EXPECT_EQ(h->info.images[0].chan.type, colour.type);
+            EXPECT_EQ(h->info.images[0].matte.width, matte.bits);
+            for (int y : {1, 2, 0, 3, 4, 1}) { // an empty line after an active one, and back down
+                void **lines = nullptr;
+                ASSERT_EQ(read_line(h.get(), 0, y, &lines), 0) << k.label << " y " << y;
+                expect_line(lines, hd, y, colour, matte);
+            }
+        }
+    }
+}
+
+TEST_F(ReaderTest, ReadsLinesInAnyOrderAcrossChainedImages)
+{
+    Header first, second;
+    set_window(first.window, 0, 40, 0, 30);
+    set_window(first.active, 3, 37, 2, 29);
+    set_window(second.window, 5, 9, 100, 104);
+    set_window(second.active, 5, 9, 100, 104);
+    second.colours = second.auxes = 1;
+    int code = 0;
+    Handle h = open_reader(put("c.rla", build({image_of(first), image_of(second, kFloat)})), &code);
+    ASSERT_TRUE(h) << code;
+    ASSERT_EQ(h->info.num_images, 2);
+    EXPECT_EQ(h->info.images[1].usage, 2);
+    EXPECT_EQ(h->info.images[1].chan.type, ZEP_C_FLOAT);
+
+    std::vector<std::pair<int, int>> order; // image, line
+    for (int y = 0; y <= 30; ++y)
+        order.push_back({0, y});
+    for (int y = 100; y <= 104; ++y)
+        order.push_back({1, y});
+    std::mt19937 random(7);
+    for (int round = 0; round < 3; ++round) {
+        std::shuffle(order.begin(), order.end(), random);
+        for (auto [i, y] : order) {
+            void **lines = nullptr;
+            ASSERT_EQ(read_line(h.get(), i, y, &lines), 0) << i << " " << y;
+            expect_line(lines, i == 0 ? first : second, y, i == 0 ? kByte : kFloat);
+        }
+    }
+}
+
+TEST_F(ReaderTest, LineFailuresAreReportedAndLeaveTheFileReadable)
+{
+    Header hd;
+    Image im = image_of(hd);
+    // Line 1 starts with a length longer than any record of the file can be;
+    // two bytes on, a plausible channel follows.
+    Bytes &r = im.records[1];
+    const Bytes rest(r.begin() + 2 + (r[0] << 8 | r[1]), r.end());
+    r = cat({channel(cat({Bytes{0, 5}, literal({9, 9, 9, 9})}), 30000), rest});
+    int code = 0;
+    Handle h = open_reader(put("r.rla", build({im})), &code);
+    ASSERT_TRUE(h);
+    void **lines = nullptr;
+    for (int y : {-1, 3}) {
+        EXPECT_EQ(read_line(h.get(), 0, y, &lines), ZEP_E_SCANLINE);
+        EXPECT_TRUE(reported(text_of(zep::kBadScanline, y)));
+    }
+    ASSERT_EQ(read_line(h.get(), 0, 0, &lines), 0);
+    // Read twice: a failed read must not leave the stream where the
+    // position word does not say it is.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        reports.clear();
+        EXPECT_EQ(read_line(h.get(), 0, 1, &lines), ZEP_E_READ);
+        EXPECT_EQ(zep__err, ZEP_E_READ);
+        EXPECT_TRUE(reported(text_of(zep::kCannotReadScanline, 1, "payload length out of range")));
+    }
+    ASSERT_EQ(read_line(h.get(), 0, 2, &lines), 0);
+    expect_line(lines, hd, 2);
+}
+
+// ---- Layouts and groups ----------------------------------------------------------
+
+TEST_F(ReaderTest, OlderLayoutReadsEightBitIntegersAndTheFieldOnlyForItsVariant)
+{
+    Header hd;
+    hd.mattes = 1;
+    Image im = image_of(hd);
+    im.header.revision = 0;
+    im.header.field = 5;
+    // Behind offset 613 the older layout holds nothing the reader takes.
+    im.header.colour_bits = 16, im.header.matte_type = 4, im.header.aux_type = 77;
+    im.header.next = 740;
+    const std::string path = put("o.rla", build({im}));
+    struct Case {
+        const char *key, *extension;
+        int field;
+    } cases[] = {{"rla", ".rla", 0}, {"rlb", ".rlb", 5}, {"rlb", ".rla", 5}, {"old", ".rlb", 5}};
+    for (const Case &c : cases) {
+        int code = 0;
+        Handle h = open_reader(path, &code, c.key, c.extension);
+        ASSERT_TRUE(h) << c.key << " " << code;
+        const ZEP_INFO &info = h->info;
+        EXPECT_EQ(info.num_images, 1);
+        EXPECT_EQ(info.field, c.field) << c.key << c.extension;
+        EXPECT_STREQ(info.time, "unknown");
+        EXPECT_STREQ(info.filter, "unknown");
+        for (const ZEP_CHAN_GROUP *g :
+             {&info.images[0].chan, &info.images[0].matte, &info.images[0].aux})
+            EXPECT_TRUE(g->type == ZEP_C_INTEGER && g->width == 8);
+        EXPECT_EQ(info.images[0].aux.format, nullptr);
+        void **lines = nullptr;
+        ASSERT_EQ(read_line(h.get(), 0, 2, &lines), 0);
+        expect_line(lines, hd, 2);
+    }
+}
+
+TEST_F(ReaderTest, GroupsTheDecodersCannotDoAreRefusedWithTheGroupsMessage)
+{
+    struct Case {
+        void (*edit)(Header &);
+        const zep::Message &message;
+    } cases[] = {
+        {[](Header &h) { h.storage = 3; }, zep::kNoImageType},
+        {[](Header &h) { h.colour_bits = 40; }, zep::kNoImageWidth},
+        {[](Header &h) { h.storage = 5, h.colour_bits = 100; }, zep::kNoImageWidth},
+        {[](Header &h) { h.matte_type = 6; }, zep::kNoMatteType},
+        {[](Header &h) { h.matte_bits = 33; }, zep::kNoMatteWidth},
+        {[](Header &h) { h.aux_type = -1; }, zep::kNoAuxType},
+        {[](Header &h) { h.aux_type = 4, h.aux_bits = 65; }, zep::kNoAuxWidth},
+    };
+    for (const Case &c : cases) {
+        Image im = image_of(Header{});
+        c.edit(im.header);
+        reports.clear();
+        int code = 0;
+        EXPECT_FALSE(open_reader(put("k.rla", build({im})), &code, "rlx"));
+        EXPECT_EQ(code, ZEP_E_UNSUPPORTED) << c.message.text;
+        EXPECT_TRUE(reported(text_of(c.message, "rlx"))) << c.message.text;
+    }
+}
+
+// ---- Limits ----------------------------------------------------------------------
+
+Bytes copies(int n, const Header &hd)
+{
+    return build(std::vector<Image>(size_t(n), Image{hd, {}, {}, {}}));
+}
+
+TEST_F(ReaderTest, ImagesAndChannelsAreCounted)
+{
+    using zep::rla::kMaxChannelsPerImage, zep::rla::kMaxImages;
+    Header empty;
+    empty.colours = 0;
+    set_window(empty.window, 0, 0, 0, 0);
+    set_window(empty.active, 0, 0, 0, 0);
+    for (int n : {kMaxImages, kMaxImages + 1}) {
+        int code = 0;
+        Handle h = open_reader(put("m.rla", copies(n, empty)), &code);
+        EXPECT_EQ(code, n > kMaxImages ? ZEP_E_NOT_KIND : 0) << n;
+        EXPECT_EQ(h ? h->info.num_images : 0, n > kMaxImages ? 0 : n);
+    }
+    for (int total : {kMaxChannelsPerImage, kMaxChannelsPerImage + 1}) {
+        Header hd;
+        hd.mattes = total / 2;
+        hd.auxes = total - 3 - hd.mattes;
+        int code = 0;
+        Handle h = open_reader(put("n.rla", build({image_of(hd)})), &code);
+        EXPECT_EQ(code, total > kMaxChannelsPerImage ? ZEP_E_NOT_KIND : 0) << total;
+    }
+}
+
+TEST_F(ReaderTest, AChainThatDoesNotMoveForwardIsRefusedAtOnce)
+{
+    // Were such a chain followed, the open would run out of the allocations
+    // it is given here long before the image limit stopped it.
+    const Image im = image_of(Header{});
+    const int64_t size = int64_t(build({im}).size());
+    for (int64_t next :
+         {2 * size, size, 2 * size + 1, 2 * size + 740}) { // itself, back, into itself
+        Image last = im;
+        last.header.next = next;
+        const std::string path = put("loop.rla", build({im, im, last}));
+        reports.clear();
+        int code = 0;
+        err__alloc_fail(200, 1);
+        open_reader(path, &code);
+        err__alloc_fail(0, 0);
+        EXPECT_EQ(code, ZEP_E_NOT_KIND) << next;
+        EXPECT_TRUE(reported(text_of(zep::kNotOurFile, path.c_str()))) << next;
+    }
+}
+
+TEST_F(ReaderTest, BuffersBeyondTheBudgetOfAnOpenAreRefusedAsNotAnRlaFile)
+{
+    // Images of the widest window with 64 double channels and one active
+    // pixel: a small file whose buffers together pass the budget.
+    Header hd;
+    set_window(hd.window, 0, 32767, 0, 0);
+    set_window(hd.active, 0, 0, 0, 0);
+    hd.storage = hd.matte_type = 5;
+    hd.colour_bits = hd.matte_bits = 64;
+    hd.mattes = zep::rla::kMaxChannelsPerImage - 3;
+    const uint64_t per_image = uint64_t(zep::rla::kMaxChannelsPerImage) * 8 * 32768;
+    const std::string path =
+        put("b.rla", copies(int(zep::rla::kMaxBufferBytes / per_image) + 1, hd));
+    int code = 0;
+    EXPECT_FALSE(open_reader(path, &code));
+    EXPECT_EQ(code, ZEP_E_NOT_KIND);
+    EXPECT_TRUE(reported(text_of(zep::kNotOurFile, path.c_str())));
+}
+
+// ---- Streams and names -------------------------------------------------------------
+
+TEST_F(ReaderTest, IsFileTestsTheHeaderOfAStreamOrAPath)
+{
+    Header hd;
+    const std::string good = put("good.rla", build({image_of(hd)}));
+    Bytes shorter = header_bytes(hd);
+    shorter.pop_back();
+    hd.matte_type = -1; // refused by the file test only
+    const std::string negative_matte = put("mt.rla", build({Image{hd, {}, {}, {}}}));
+    EXPECT_EQ(ZEP_rla_is_file(good.c_str(), nullptr), 1);
+    EXPECT_EQ(ZEP_rla_is_file(put("short.rla", shorter).c_str(), nullptr), 0);
+    EXPECT_EQ(ZEP_rla_is_file(file("absent.rla").c_str(), nullptr), 0);
+    EXPECT_EQ(ZEP_rla_is_file(negative_matte.c_str(), nullptr), 0);
+    EXPECT_EQ(rla_c_is_file(good.c_str()), 1);
+    EXPECT_EQ(rla_c_is_file(negative_matte.c_str()), 0);
+    FILE *f = std::fopen(good.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    std::fseek(f, 100, SEEK_SET);
+    EXPECT_EQ(ZEP_rla_is_file("ignored", f), 1);
+    EXPECT_EQ(std::ftell(f), 740); // rewound, left behind the header
+    std::fclose(f);
+    int code = 0;
+    EXPECT_FALSE(open_reader(negative_matte, &code));
+    EXPECT_EQ(code, ZEP_E_UNSUPPORTED);
+}
+
+TEST_F(ReaderTest, NameIsSoughtWithTheExtensionThenInTheImageFolder)
+{
+    fs::create_directories(dir_ / "images");
+    ASSERT_TRUE(write_file(file("images/shot.rla"), build({image_of(Header{})})));
+    unsetenv("KV_IMG_DIR");
+    const std::string missing = file("nowhere/shot");
+    int code = 0;
+    EXPECT_FALSE(open_reader(missing, &code, "rla", ".rla", false));
+    EXPECT_EQ(code, ZEP_E_OPEN);
+    EXPECT_TRUE(reported(
+        text_of(zep::kCannotOpen, (missing + ".rla").c_str(), "No such file or directory")));
+    setenv("KV_IMG_DIR", file("images").c_str(), 1);
+    for (const char *name : {"shot", "shot.rla"})
+        EXPECT_TRUE(open_reader(name, &code, "rla", ".rla", false)) << name << " " << code;
+    EXPECT_FALSE(open_reader("shot", &code)); // a full path is taken as it stands
+    EXPECT_EQ(code, ZEP_E_OPEN);
+    unsetenv("KV_IMG_DIR");
+}
+
+TEST_F(ReaderTest, StandardInputReadInFileOrderNeedsNoSeek)
+{
+    Header hd;
+    hd.window[3] = hd.active[3] = 20;
+    const Bytes bytes = build({image_of(hd)});
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0); // a pipe cannot seek
+    ASSERT_LT(bytes.size(), size_t(60000));
+    ASSERT_EQ(write(fds[1], bytes.data(), bytes.size()), ssize_t(bytes.size()));
+    close(fds[1]);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(fds[0], 0);
+        int code = 0, failed = 0;
+        Handle h = open_reader("/dev/stdin", &code, "rla", ".rla", false);
+        for (int y = 0; h && y <= 20 && !failed; ++y) {
+            void **lines = nullptr;
+            failed = read_line(h.get(), 0, y, &lines) != 0 ||
+                     static_cast<uint8_t *>(lines[2])[3] != uint8_t(sample(kByte, 2, 3, y));
+        }
+        _exit(!h ? 10 : failed ? 20 : 0);
+    }
+    close(fds[0]);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// ---- Memory ----------------------------------------------------------------------
+
+TEST_F(ReaderTest, OutOfMemoryAtAnyAllocationOfTheOpenFailsCleanly)
+{
+    Header second;
+    second.colours = second.auxes = 1;
+    const std::string path = put("oom.rla", build({image_of(Header{}), image_of(second, kFloat)}));
+    int code = 0;
+    ASSERT_TRUE(open_reader(path, &code)); // builds the databases the open consults
+    Handle h;
+    int n = 1;
+    for (; n < 1000 && !h; ++n) {
+        reports.clear();
+        h = open_reader(path, &code, "rla", ".rla", true, n);
+        const bool injected = err__alloc_fail(0, 0) != 0;
+        if (h) break;
+        SCOPED_TRACE("allocation " + std::to_string(n));
+        ASSERT_TRUE(injected);
+        ASSERT_EQ(code, ZEP_E_NOMEM);
+        EXPECT_TRUE(reported(zep::kNoMemory.text));
+        EXPECT_TRUE(no_leaks());
+    }
+    ASSERT_TRUE(h);
+    EXPECT_GT(n, 20);
+    void **lines = nullptr;
+    ASSERT_EQ(read_line(h.get(), 1, 1, &lines), 0);
+    expect_line(lines, second, 1, kFloat);
+}
+
+TEST_F(ReaderTest, LineReadsAllocateNothing)
+{
+    Header hd;
+    set_window(hd.window, 0, 300, 0, 9);
+    set_window(hd.active, 0, 300, 0, 9);
+    hd.mattes = 1;
+    int code = 0;
+    Handle h = open_reader(put("l.rla", build({image_of(hd)})), &code);
+    ASSERT_TRUE(h);
+    err__alloc_fail(1, 1); // every allocation from now on fails
+    for (int y : {0, 1, 2, 9, 3, 0}) {
+        void **lines = nullptr;
+        EXPECT_EQ(read_line(h.get(), 0, y, &lines), 0) << y;
+    }
+    EXPECT_EQ(err__alloc_fail(0, 0), 0);
+}
+
+} // namespace
+} // namespace rlatest
