@@ -83,7 +83,8 @@ int pipe_read_open(ZEP_OBJECT *handle)
 
 /* Prepares a single image of at least three channels for the stream.
  * Returns 1, or 0 with zep__err -16 (more than one image: reported; no image,
- * fewer than three image channels or an unbounded window: reported) or -10 (memory). */
+ * fewer than three 8-bit integer image channels, a line longer than the
+ * window's rows or an unbounded window: reported) or -10 (memory). */
 int pipe_write_open(ZEP_OBJECT *handle)
 {
     const char *key = handle->info.key ? handle->info.key : "pipe";
@@ -94,11 +95,15 @@ int pipe_write_open(ZEP_OBJECT *handle)
     }
     // Every line carries three planes taken from the caller's first three
     // channel pointers; a description with fewer cannot supply them.
-    // Window edges at the top of the int range leave no count of lines.
-    if (handle->info.num_images < 1 || !handle->info.images ||
-        handle->info.images[0].chan.count < kPlanes ||
-        handle->info.images[0].active.right == INT32_MAX ||
-        handle->info.images[0].active.top == INT32_MAX) {
+    // Each plane is one byte per pixel read from a caller's row of window
+    // width, so the channels must be integers of at most 8 bits and a line
+    // (active right + 1 pixels) must fit that row. Window edges at the top of
+    // the int range leave no count of lines.
+    const ZEP_IMAGE_DESC *d = handle->info.num_images >= 1 ? handle->info.images : nullptr;
+    const int64_t row = d ? int64_t{d->window.right} - d->window.left + 1 : 0;
+    if (!d || d->chan.count < kPlanes || d->chan.type != ZEP_C_INTEGER || d->chan.width > 8 ||
+        d->active.right == INT32_MAX || d->active.top == INT32_MAX ||
+        int64_t{d->active.right} + 1 > row) {
         report(kNoAction, key);
         zep__err = ZEP_E_UNSUPPORTED;
         return 0;

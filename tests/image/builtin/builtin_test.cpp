@@ -174,6 +174,8 @@ TEST_F(BuiltinTest, RefusedDescriptionsFailTheWriteOpenAndStoreNothing)
         {"mem", {describe({0, 3, 2, 1})}, zep::kNoAction}, // no rows
         {"pipe", {rgb, rgb}, zep::kNoMultipleImages},
         {"pipe", {describe({0, 3, 0, 3}, {2, 1, 8})}, zep::kNoAction},
+        {"pipe", {describe({0, 3, 0, 3}, {3, 1, 16})}, zep::kNoAction},   // two bytes a sample
+        {"pipe", {describe({10, 13, 0, 3})}, zep::kNoAction},            // line past the row
         {"pipe", {}, zep::kNoAction},
     };
     for (const auto &c : cases) {
