@@ -18,32 +18,10 @@ namespace {
 
 static_assert(std::is_standard_layout_v<Header>);
 
-int16_t get16(const uint8_t *p)
-{
-    return static_cast<int16_t>(static_cast<uint16_t>((p[0] << 8) | p[1]));
-}
-
-int32_t get32(const uint8_t *p)
-{
-    return static_cast<int32_t>((uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) |
-                                (uint32_t{p[2]} << 8) | uint32_t{p[3]});
-}
-
-void put16(uint8_t *p, int v)
-{
-    const auto u = static_cast<uint16_t>(v);
-    p[0] = static_cast<uint8_t>(u >> 8);
-    p[1] = static_cast<uint8_t>(u);
-}
-
-void put32(uint8_t *p, int32_t v)
-{
-    const auto u = static_cast<uint32_t>(v);
-    p[0] = static_cast<uint8_t>(u >> 24);
-    p[1] = static_cast<uint8_t>(u >> 16);
-    p[2] = static_cast<uint8_t>(u >> 8);
-    p[3] = static_cast<uint8_t>(u);
-}
+int16_t get16(const uint8_t *p) { return static_cast<int16_t>(get_be16(p)); }
+int32_t get32(const uint8_t *p) { return static_cast<int32_t>(get_be32(p)); }
+void put16(uint8_t *p, int v) { put_be16(p, static_cast<uint16_t>(v)); }
+void put32(uint8_t *p, int32_t v) { put_be32(p, static_cast<uint32_t>(v)); }
 
 // Copies the text of a field of `size` bytes: at most size - 1 characters up
 // to the first NUL, the rest of dst NUL-filled. dst and src may both be a

@@ -23,6 +23,25 @@ namespace zep::rla {
 constexpr size_t kHeaderBytes = 740;
 constexpr uint16_t kRevision = 0xFFFE; /* current layout; anything else is older */
 
+/* Big-endian fields, assembled and split byte by byte. */
+inline uint32_t get_be32(const uint8_t *p)
+{
+    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
+}
+inline uint16_t get_be16(const uint8_t *p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
+inline void put_be32(uint8_t *p, uint32_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 24);
+    p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8);
+    p[3] = static_cast<uint8_t>(v);
+}
+inline void put_be16(uint8_t *p, uint16_t v)
+{
+    p[0] = static_cast<uint8_t>(v >> 8);
+    p[1] = static_cast<uint8_t>(v);
+}
+
 /* Storage-type codes of the header (offsets 18, 660, 664). */
 constexpr int kStoreInteger = 0;
 constexpr int kStoreFloat = 4;

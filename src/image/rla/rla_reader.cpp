@@ -75,11 +75,6 @@ constexpr size_t kWordsBytes = 2 * sizeof(int64_t);
 uint8_t *line_area(const LineState *s) { return reinterpret_cast<uint8_t *>(s->position) + kWordsBytes; }
 size_t line_capacity(const LineState *s) { return static_cast<size_t>(s->position[1]); }
 
-uint32_t be32(const uint8_t *p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-
 /* A text for a %s that must not receive null. */
 const char *text(const char *s) { return s ? s : "(null)"; }
 
@@ -640,7 +635,7 @@ int read_line(LineState *s, int y, int64_t at)
     if (capacity == 0) return read_channels(s, y, 0);
     size_t want = capacity;
     if (y < s->active_top) {
-        const int64_t next = be32(s->offsets + 4 * static_cast<size_t>(y + 1 - s->active_bottom));
+        const int64_t next = get_be32(s->offsets + 4 * static_cast<size_t>(y + 1 - s->active_bottom));
         if (next > at) want = static_cast<size_t>(std::min<int64_t>(next - at, int64_t(capacity)));
     }
     uint8_t *const area = line_area(s);
@@ -685,7 +680,7 @@ int read_scan(void *priv, int y, void *out)
             s->clears[c](s->buffer[c], s->window_width);
     } else {
         *s->current = s;
-        const int64_t at = be32(s->offsets + 4 * static_cast<size_t>(y - s->active_bottom));
+        const int64_t at = get_be32(s->offsets + 4 * static_cast<size_t>(y - s->active_bottom));
         if (at != *s->position) {
             if (at > LONG_MAX || std::fseek(s->stream, static_cast<long>(at), SEEK_SET) != 0)
                 return fail_read(s, y, stream_error(s->stream, errno));

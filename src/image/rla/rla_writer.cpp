@@ -160,14 +160,7 @@ void compose(const ZEP_OBJECT *handle, int i, Header *h)
     h->next_header = 0;
 }
 
-void put32(uint8_t *p, int64_t v)
-{
-    const auto u = static_cast<uint32_t>(v);
-    p[0] = static_cast<uint8_t>(u >> 24);
-    p[1] = static_cast<uint8_t>(u >> 16);
-    p[2] = static_cast<uint8_t>(u >> 8);
-    p[3] = static_cast<uint8_t>(u);
-}
+void put32(uint8_t *p, int64_t v) { put_be32(p, static_cast<uint32_t>(v)); }
 
 // Writes n bytes at the stream's position and advances the shared position
 // by what went out. Returns true when all did; errno tells why not.
