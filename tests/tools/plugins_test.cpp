@@ -1,13 +1,14 @@
-// The plug-in loading helper: which folders it searches, the order it loads
-// modules in, what it does with files that are not modules or do not load,
-// the enumeration it hands to ZEP_init, unloading, and running out of
-// memory while loading.
+// The plug-in loading helper: the folders it searches, the order it loads
+// modules in, files that are not modules or do not load, the enumeration
+// handed to ZEP_init, unloading, and running out of memory while loading.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include <zep/zep.h>
@@ -17,35 +18,25 @@
 namespace {
 
 namespace fs = std::filesystem;
+using Names = std::vector<std::string>;
 
-std::vector<std::string> reports;
+std::string reports; // the messages reported, one a line
 
-int collect(const char *, int, const char *message, ERR_RECORD *, void *)
+Names loaded_paths()
 {
-    reports.emplace_back(message);
-    return 0;
-}
-
-bool reported(const std::string &part)
-{
-    for (const auto &r : reports)
-        if (r.find(part) != std::string::npos) return true;
-    return false;
-}
-
-std::vector<std::string> loaded_paths()
-{
-    std::vector<std::string> out;
-    for (int i = 0; i < zep_plugins_count(); ++i) out.emplace_back(zep_plugins_path(i));
+    Names out;
+    for (int i = 0; i < zep_plugins_count(); ++i)
+        out.emplace_back(zep_plugins_path(i));
     return out;
 }
 
 // Keys of the registered plug-in formats, in registry order.
-std::vector<std::string> plugin_keys()
+Names plugin_keys()
 {
-    std::vector<std::string> keys;
+    Names keys;
     ZEP_init(nullptr, nullptr);
-    while (const ZEP_FILE_TYPE *t = ZEP_info()) keys.emplace_back(t->key);
+    while (const ZEP_FILE_TYPE *t = ZEP_info())
+        keys.emplace_back(t->key);
     return keys;
 }
 
@@ -57,26 +48,28 @@ class PluginLoader : public ::testing::Test {
         ASSERT_NE(mkdtemp(d.data()), nullptr);
         dir_ = d;
         reports.clear();
-        ASSERT_TRUE(ERR_dcl_handler(nullptr, collect, nullptr));
+        ASSERT_TRUE(ERR_dcl_handler(
+            nullptr,
+            [](const char *, int, const char *m, ERR_RECORD *, void *) {
+                return reports += m + std::string("\n"), 0;
+            },
+            nullptr));
     }
     void TearDown() override
     {
         zep_plugins_exit();
         ERR_can_handler(nullptr);
         unsetenv("ZEP_PLUGIN_PATH");
-        std::error_code ec;
-        fs::remove_all(dir_, ec);
+        fs::remove_all(dir_);
     }
 
     // A folder under the test's folder holding links to the named modules.
-    std::string folder(const std::string &name, const std::vector<std::string> &links)
+    std::string folder(const std::string &name, const Names &links)
     {
-        const fs::path f = dir_ / name;
+        const fs::path f = dir_ / name, built = ZEP_BUILD_PLUGIN_DIR, test = ZEP_TEST_PLUGIN_DIR;
         fs::create_directories(f);
-        for (const auto &l : links) {
-            const fs::path build = fs::path(ZEP_BUILD_PLUGIN_DIR) / l;
-            fs::create_symlink(fs::exists(build) ? build : fs::path(ZEP_TEST_PLUGIN_DIR) / l, f / l);
-        }
+        for (const auto &l : links)
+            fs::create_symlink(fs::exists(built / l) ? built / l : test / l, f / l);
         return f.string();
     }
 
@@ -91,82 +84,60 @@ TEST_F(PluginLoader, LoadsFoldersInOrderAndNamesInByteOrder)
     std::ofstream(a + "/notes.txt") << "x";
     std::ofstream(a + "/.hidden.so") << "x";
     fs::create_directory(a + "/folder.so");
-    // A module file that does not load.
     std::ofstream(b + "/broken.so") << "not a shared object";
     setenv("ZEP_PLUGIN_PATH", (a + "::" + b + ":" + (dir_ / "absent").string()).c_str(), 1);
 
     ASSERT_EQ(zep_plugins_init(nullptr), 0);
     // b/rlb.so is hidden by a/rlb.so; broken.so is reported and skipped.
-    EXPECT_EQ(loaded_paths(), (std::vector<std::string>{a + "/rlb.so", a + "/tst_format.so",
-                                                        a + "/tst_noversion.so", b + "/rla.so"}));
-    EXPECT_TRUE(reported(b + "/broken.so: plug-in module not loaded"));
+    EXPECT_EQ(loaded_paths(),
+              (Names{a + "/rlb.so", a + "/tst_format.so", a + "/tst_noversion.so", b + "/rla.so"}));
+    EXPECT_NE(reports.find(b + "/broken.so: plug-in module not loaded"), std::string::npos);
     // The library rejects the module without a version, naming it by path.
-    EXPECT_TRUE(reported(a + "/tst_noversion.so: version must be defined"));
-    EXPECT_EQ(plugin_keys(), (std::vector<std::string>{"rlb", "tst", "rla"}));
+    EXPECT_NE(reports.find(a + "/tst_noversion.so: version must be defined"), std::string::npos);
+    EXPECT_EQ(plugin_keys(), (Names{"rlb", "tst", "rla"}));
 }
 
 TEST_F(PluginLoader, PathArgumentEmptyVariableAndDefaultFolder)
 {
     const std::string only = folder("only", {"rla.so"});
-    struct Case {
-        const char *what;
-        const char *env; // null: unset
-        bool use_argument;
-        std::vector<std::string> keys;
-    } cases[] = {
-        {"argument wins over the variable", "/nowhere", true, {"rla"}},
-        {"set but empty: no modules", "", false, {}},
-        {"unset: the build tree's folder", nullptr, false, {"rla", "rlb"}},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.env)
-            setenv("ZEP_PLUGIN_PATH", c.env, 1);
-        else
-            unsetenv("ZEP_PLUGIN_PATH");
-        ASSERT_EQ(zep_plugins_load(c.use_argument ? only.c_str() : nullptr), int(c.keys.size()));
+    // ZEP_PLUGIN_PATH (null: unset), the argument, the keys loaded: the
+    // argument wins; set but empty means no modules; unset, the build tree's.
+    const std::tuple<const char *, const char *, Names> cases[] = {
+        {"/nowhere", only.c_str(), {"rla"}}, {"", nullptr, {}}, {nullptr, nullptr, {"rla", "rlb"}}};
+    for (const auto &[env, argument, keys] : cases) {
+        SCOPED_TRACE(env ? env : "(unset)");
+        env ? setenv("ZEP_PLUGIN_PATH", env, 1) : unsetenv("ZEP_PLUGIN_PATH");
+        ASSERT_EQ(zep_plugins_load(argument), int(keys.size()));
         ASSERT_EQ(zep_plugins_init(nullptr), 0);
-        EXPECT_EQ(plugin_keys(), c.keys);
-        if (!c.env) {
-            for (const auto &p : loaded_paths())
-                EXPECT_EQ(fs::path(p).parent_path(), fs::path(ZEP_BUILD_PLUGIN_DIR));
-        }
-        // The built-in formats are there whatever was loaded.
-        EXPECT_NE(ZEP_find("mem"), nullptr);
+        EXPECT_EQ(plugin_keys(), keys);
+        for (const auto &p : loaded_paths())
+            EXPECT_TRUE(env || fs::path(p).parent_path() == ZEP_BUILD_PLUGIN_DIR) << p;
+        EXPECT_NE(ZEP_find("mem"), nullptr); // the built-in formats are always there
         zep_plugins_exit();
-        EXPECT_EQ(zep_plugins_count(), 0);
-        EXPECT_EQ(zep_plugins_path(0), nullptr);
+        EXPECT_TRUE(zep_plugins_count() == 0 && zep_plugins_path(0) == nullptr);
     }
 }
 
 TEST_F(PluginLoader, EnumeratorRestartsAndLoadsAreCumulative)
 {
-    const std::string a = folder("a", {"rla.so"});
-    const std::string b = folder("b", {"rla.so", "rlb.so"});
+    const std::string a = folder("a", {"rla.so"}), b = folder("b", {"rla.so", "rlb.so"});
     ASSERT_EQ(zep_plugins_load(a.c_str()), 1);
     ASSERT_EQ(zep_plugins_load(b.c_str()), 1); // rla.so is loaded already
     for (int round = 0; round < 2; ++round) {
-        std::vector<std::string> names;
+        Names names;
         void *module = nullptr;
         const char *name = nullptr;
         while (zep_plugins_enumerate(&module, &name)) {
             EXPECT_NE(module, nullptr);
             names.emplace_back(name);
         }
-        EXPECT_EQ(names, (std::vector<std::string>{a + "/rla.so", b + "/rlb.so"})) << round;
+        EXPECT_EQ(names, (Names{a + "/rla.so", b + "/rlb.so"})) << round;
     }
-    // Unloading and starting again gives the same registry.
-    ASSERT_EQ(zep_plugins_init(nullptr), 0);
-    zep_plugins_exit();
-    ASSERT_EQ(zep_plugins_load(b.c_str()), 2);
-    ASSERT_EQ(zep_plugins_init(nullptr), 0);
-    EXPECT_EQ(plugin_keys(), (std::vector<std::string>{"rla", "rlb"}));
 }
 
 TEST_F(PluginLoader, OutOfMemoryLoadsNothingAndLeavesTheLoaderUsable)
 {
-    const std::string long_name(120, 'd'); // longer than a short string holds
-    const std::string a = folder(long_name, {"rla.so", "rlb.so"});
+    const std::string a = folder(std::string(120, 'd'), {"rla.so", "rlb.so"}); // a long path
     int failed_rounds = 0;
     for (int n = 1; n < 200; ++n) {
         SCOPED_TRACE("allocation " + std::to_string(n));
@@ -174,20 +145,18 @@ TEST_F(PluginLoader, OutOfMemoryLoadsNothingAndLeavesTheLoaderUsable)
         zep__err = 0;
         err__alloc_fail(n, 0);
         const int rc = zep_plugins_load(a.c_str());
-        const bool failed = err__alloc_fail(0, 0) != 0;
-        if (!failed) {
+        if (err__alloc_fail(0, 0) == 0) {
             EXPECT_EQ(rc, 2);
             break;
         }
         ++failed_rounds;
-        EXPECT_EQ(rc, -1);
-        EXPECT_EQ(zep__err, ZEP_E_NOMEM);
+        EXPECT_EQ(std::pair(rc, zep__err), std::pair(-1, int(ZEP_E_NOMEM)));
         EXPECT_EQ(zep_plugins_count(), 0);
-        EXPECT_TRUE(reported("No more internal memory"));
+        EXPECT_NE(reports.find("No more internal memory"), std::string::npos);
     }
     EXPECT_GT(failed_rounds, 3);
     ASSERT_EQ(zep_plugins_init(nullptr), 0);
-    EXPECT_EQ(plugin_keys(), (std::vector<std::string>{"rla", "rlb"}));
+    EXPECT_EQ(plugin_keys(), (Names{"rla", "rlb"}));
 }
 
 } // namespace
