@@ -364,9 +364,9 @@ bool write_peer(const std::string &path, const Frame &f)
 {
     auto out = OIIO::ImageOutput::create(path);
     if (!out) return false;
-    OIIO::ImageSpec spec(kWidth, kHeight, kChannels, peer_type(f.sample));
-    spec.alpha_channel = 3;
-    if (!out->open(path, spec)) return false;
+    OIIO::ImageSpec layout(kWidth, kHeight, kChannels, peer_type(f.sample));
+    layout.alpha_channel = 3;
+    if (!out->open(path, layout)) return false;
     const size_t row = size_t{kWidth} * kChannels * bytes_of(f.sample);
     bool ok = true;
     for (int y = 0; y < kHeight && ok; ++y)
@@ -378,7 +378,7 @@ bool read_peer(const std::string &path, Order order, std::vector<uint8_t> &row, 
 {
     auto in = OIIO::ImageInput::open(path);
     if (!in) return false;
-    const OIIO::TypeDesc type = in->spec().format;
+    const OIIO::TypeDesc type = in->spec_dimensions(0).format;
     bool ok = true;
     for (int i = 0; i < kHeight && ok; ++i) {
         const int y = order == Order::file ? i : shuffled_rows()[i];

@@ -119,7 +119,7 @@ std::optional<PeerImage> peer_read(const std::string &path, std::string *why)
         *why = OIIO::geterror();
         return std::nullopt;
     }
-    const OIIO::ImageSpec &s = in->spec();
+    const OIIO::ImageSpec s = in->spec_dimensions(0); // sizes, origin and channel types
     PeerImage p{s.full_width, s.full_height, s.x, s.y, s.width, s.height, {}, {}};
     for (int c = 0; c < s.nchannels; ++c) {
         const OIIO::TypeDesc d = s.channelformat(c);
