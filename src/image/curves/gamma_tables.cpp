@@ -69,64 +69,60 @@ float to_float(double v)
     return float(v);
 }
 
+// A table of 256 entries (per_code: one per 8-bit code) or of the gamma-table
+// resolution R, entry i = fill(i, R); null when R is unusable or memory runs
+// out.
+template <typename T, typename Fill>
+T *build_table(bool per_code, Fill fill)
+{
+    const int32_t r = table_resolution();
+    if (r == 0) return nullptr;
+    const int32_t n = per_code ? 256 : r;
+    T *table = alloc_table<T>(size_t(n));
+    if (table == nullptr) return nullptr;
+    for (int32_t i = 0; i < n; ++i)
+        table[i] = fill(i, r);
+    return table;
+}
+
 } // namespace
 } // namespace zep
 
 extern "C" ZEP_API float *ZEP_gamma_btof(double gamma)
 {
-    const int32_t r = zep::table_resolution();
-    if (r == 0) return nullptr;
-    float *table = zep::alloc_table<float>(256);
-    if (table == nullptr) return nullptr;
-    for (int32_t i = 0; i < 256; ++i) {
+    return zep::build_table<float>(true, [gamma](int32_t i, int32_t r) {
         const double v = std::pow(i * zep::kInv255, gamma);
         const double floor = zep::unit(i, r);
-        table[i] = zep::to_float(v < floor ? floor : v);
-    }
-    return table;
+        return zep::to_float(v < floor ? floor : v);
+    });
 }
 
 extern "C" ZEP_API int16_t *ZEP_gamma_btos(double gamma)
 {
-    const int32_t r = zep::table_resolution();
-    if (r == 0) return nullptr;
-    int16_t *table = zep::alloc_table<int16_t>(256);
-    if (table == nullptr) return nullptr;
-    for (int32_t i = 0; i < 256; ++i) {
+    return zep::build_table<int16_t>(true, [gamma](int32_t i, int32_t r) {
         const int64_t v = zep::truncate(std::pow(i * zep::kInv255, gamma) * (r - 1) + 0.5, r - 1);
         // A code beyond 32767 wraps negative here and falls back to i.
         const auto code = static_cast<int16_t>(static_cast<uint16_t>(v));
-        table[i] = code < i ? int16_t(i) : code;
-    }
-    return table;
+        return code < i ? int16_t(i) : code;
+    });
 }
 
 extern "C" ZEP_API uint8_t *ZEP_gamma_tob(double gamma)
 {
-    const int32_t r = zep::table_resolution();
-    if (r == 0) return nullptr;
-    uint8_t *table = zep::alloc_table<uint8_t>(size_t(r));
-    if (table == nullptr) return nullptr;
     const double exponent = zep::inverse(gamma);
-    for (int32_t i = 0; i < r; ++i) {
+    return zep::build_table<uint8_t>(false, [exponent](int32_t i, int32_t r) {
         const int64_t v = zep::truncate(std::pow(zep::unit(i, r), exponent) * 255.0 + 0.5, 255);
-        table[i] = uint8_t(std::min<int64_t>(v, i));
-    }
-    return table;
+        return uint8_t(std::min<int64_t>(v, i));
+    });
 }
 
 extern "C" ZEP_API float *ZEP_gamma_tof(double gamma)
 {
-    const int32_t r = zep::table_resolution();
-    if (r == 0) return nullptr;
-    float *table = zep::alloc_table<float>(size_t(r));
-    if (table == nullptr) return nullptr;
     const double exponent = zep::inverse(gamma);
-    for (int32_t i = 0; i < r; ++i) {
+    return zep::build_table<float>(false, [exponent](int32_t i, int32_t r) {
         const double v = std::pow(zep::unit(i, r), exponent) * 254.9;
-        table[i] = v > double(i) ? float(i) : zep::to_float(v);
-    }
-    return table;
+        return v > double(i) ? float(i) : zep::to_float(v);
+    });
 }
 
 extern "C" ZEP_API int ZEP_gamma_done(void *table)
