@@ -197,8 +197,15 @@ ZEP_API extern void *zep__msg_cat;
 #define ZEP_E_OPEN -5         /* cannot open; invalid name; required field unset */
 #define ZEP_E_DECODE -7       /* scanline cannot be decoded */
 #define ZEP_E_NOT_KIND -8     /* the file is not of the expected kind */
+#define ZEP_E_KEY -9          /* no key, unknown key, no format for a name */
 #define ZEP_E_NOMEM -10       /* no more internal memory */
+#define ZEP_E_SYNTAX -11      /* invalid name syntax or frame format string */
+#define ZEP_E_NO_MATCH -12    /* a name does not match its syntax */
+#define ZEP_E_NO_SYNTAX -13   /* null or empty syntax given to a check */
+#define ZEP_E_TOO_LONG -14    /* a name or built path is too long */
+#define ZEP_E_NO_NAME -15     /* null or empty name */
 #define ZEP_E_UNSUPPORTED -16 /* the format or handle cannot do what was asked */
+#define ZEP_E_NULL_ARG -17    /* a required output pointer is null */
 #define ZEP_E_READ -18        /* a scanline cannot be read */
 #define ZEP_E_WRITE -20       /* a write failed */
 

@@ -15,5 +15,6 @@
 #include <zep/rla.h>
 #include <zep/config.h>
 #include <zep/colour.h>
+#include <zep/naming.h>
 
 #endif /* ZEP_ZEP_H */

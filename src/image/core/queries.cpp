@@ -9,6 +9,8 @@
  * entry its last search stopped at (the probe cache) and asks that one
  * first next time. Only ZEP_get_file_type takes the library mutex.
  */
+#include <cstring>
+
 #include <zep/error.h>
 #include <zep/image.h>
 #include <zep/strings.h>
@@ -52,6 +54,24 @@ void set_definite(uint8_t *definite, uint8_t value)
 } // namespace
 
 void queries_forget_registry() { probe_cache = nullptr; }
+
+const ZEP_FILE_TYPE *find_by_name_ending(const char *name)
+{
+    if (lazy_start("ZEP_pathname_build") != 0 || !name) return nullptr;
+    const size_t len = std::strlen(name);
+    CursorSave walk;
+    const ZEP_FILE_TYPE *found = nullptr;
+    while (RegistryEntry *e = walk.next()) {
+        const char *ext = e->type.extension;
+        const size_t elen = ext ? std::strlen(ext) : 0;
+        if (elen > 0 && elen <= len && std::memcmp(name + len - elen, ext, elen) == 0) {
+            found = &e->type;
+            break;
+        }
+    }
+    walk.restore();
+    return found;
+}
 
 } // namespace zep
 

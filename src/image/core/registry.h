@@ -26,6 +26,11 @@ DST_LIST *registry_list();
  * when the registry is torn down. */
 void queries_forget_registry();
 
+/* The first registered format (plug-ins first) whose non-empty extension
+ * ends name, or null. Starts the library on first use; the registry's
+ * cursor is left where it was. */
+const ZEP_FILE_TYPE *find_by_name_ending(const char *name);
+
 } // namespace zep
 
 #endif // ZEP_SRC_IMAGE_CORE_REGISTRY_H
