@@ -188,6 +188,22 @@ static void test_containers(void)
     CHECK(sizeof(DST_LINK) == sizeof(void *));
 }
 
+/* A frame path from the built-in "mem" format's syntax, and a parse whose
+ * tokens are released with the header's inline helper. */
+static void test_naming(void)
+{
+    char path[ZEP_PATHNAME_MAX], base[ZEP_PATHNAME_MAX];
+    int frame = 12;
+    ZEP_NAME_TOKEN *tokens = NULL;
+    CHECK(ZEP_pathname_build("Name.####.Ext", "shots/seq.0007.mem", "mem", NULL,
+                             ZEP_PATHNAME_FRAME, 0, &frame, path, base, NULL, NULL));
+    CHECK(strcmp(path, "shots/seq.0012.mem") == 0 && strcmp(base, "seq") == 0 && frame == 7);
+    CHECK(ZEP_parse_name_syntax("Name.####.Ext", &tokens, 0) && tokens[2].kind == ZEP_NAME_TOKEN_FRAME &&
+          tokens[2].text_length == 4 && tokens[5].kind == ZEP_NAME_TOKEN_END);
+    ZEP_name_tokens_release(tokens);
+    CHECK(ZEP_exit() == 0);
+}
+
 int main(void)
 {
     test_errors();
@@ -196,6 +212,7 @@ int main(void)
     ERR_mask_s(ERR_ERROR); /* the out-of-range read below reports */
     test_image();
     ERR_unmask_s(ERR_ERROR);
+    test_naming();
     printf("%d passed, %d failed\n", checks - failures, failures);
     return failures ? 1 : 0;
 }
