@@ -3,8 +3,12 @@
  * the handler stacks and the dispatch that every report goes through, plus
  * the queries on that state and the library-wide failure code.
  *
- * All state is process-wide, statically initialised and unguarded (callers
- * serialise). A report moves through these steps:
+ * All state is process-wide and statically initialised. One recursive lock
+ * guards it: the library reports from scanline calls that run on several
+ * handles at once, which no caller can serialise. The lock is held while
+ * the handlers run, so a handler may report again on its own thread, but
+ * must not wait for another thread that reports. A report moves through
+ * these steps:
  *
  *   masked    ERR_report_cat and ERR_printf stop here counting nothing;
  *             ERR_report counts first and then stops
@@ -26,6 +30,7 @@
 #include <string.h>
 
 #include <cstdlib>
+#include <mutex>
 #include <type_traits>
 
 #include <zep/error.h>
@@ -94,6 +99,14 @@ int severity_index(int severity)
     return severity >= 0 && severity < kSeverities ? severity : ERR_ERROR;
 }
 
+/* The lock over all of the layer's state. */
+std::recursive_mutex &state_lock()
+{
+    static std::recursive_mutex lock;
+    return lock;
+}
+using Guard = std::lock_guard<std::recursive_mutex>;
+
 /* Adds one, stopping at the largest count rather than wrapping. */
 void bump(int32_t &count)
 {
@@ -141,6 +154,7 @@ int dispatch(ERR_RECORD *record, const char *message)
  * else the result of the handler chain. */
 int report_own(OwnRecord &own, int severity, const char *format, va_list args)
 {
+    Guard guard(state_lock());
     int s = severity_index(severity);
     if (global_mask || severity_mask[s]) return 1;
     if (!format) format = "";
@@ -191,6 +205,7 @@ void ERR_printf(int severity, const char *format, ...)
 int ERR_report(ERR_RECORD *record, ...)
 {
     if (!record) return 0;
+    zep::Guard guard(zep::state_lock());
     zep::bump(zep::counters[zep::severity_index(record->severity)]);
     zep::bump(record->count);
     if (zep::masked(record)) return 0;
@@ -240,6 +255,7 @@ char *ERR_format(char *buffer, ERR_RECORD *record, ...)
 
 int ERR_mask(ERR_RECORD *record)
 {
+    zep::Guard guard(zep::state_lock());
     if (!record) {
         int was = zep::global_mask ? 1 : 0;
         zep::global_mask = true;
@@ -252,6 +268,7 @@ int ERR_mask(ERR_RECORD *record)
 
 int ERR_unmask(ERR_RECORD *record)
 {
+    zep::Guard guard(zep::state_lock());
     if (!record) {
         int was = zep::global_mask ? 1 : 0;
         zep::global_mask = false;
@@ -264,6 +281,7 @@ int ERR_unmask(ERR_RECORD *record)
 
 int ERR_mask_s(int severity)
 {
+    zep::Guard guard(zep::state_lock());
     if (severity < 0 || severity >= zep::kSeverities) return 0;
     int was = zep::severity_mask[severity] ? 1 : 0;
     zep::severity_mask[severity] = true;
@@ -272,6 +290,7 @@ int ERR_mask_s(int severity)
 
 int ERR_unmask_s(int severity)
 {
+    zep::Guard guard(zep::state_lock());
     if (severity < 0 || severity >= zep::kSeverities) return 0;
     int was = zep::severity_mask[severity] ? 1 : 0;
     zep::severity_mask[severity] = false;
@@ -282,6 +301,7 @@ int ERR_unmask_s(int severity)
 
 int ERR_dcl_handler(ERR_RECORD *record, ERR_HANDLER handler, void *data)
 {
+    zep::Guard guard(zep::state_lock());
     auto *node = static_cast<ERR_NODE *>(dst__pool_take(&zep::node_pool, sizeof(ERR_NODE)));
     if (!node) return 0;
     ERR_NODE **top = zep::stack_of(record);
@@ -294,6 +314,7 @@ int ERR_dcl_handler(ERR_RECORD *record, ERR_HANDLER handler, void *data)
 
 ERR_HANDLER ERR_can_handler(ERR_RECORD *record)
 {
+    zep::Guard guard(zep::state_lock());
     ERR_NODE **top = zep::stack_of(record);
     ERR_NODE *node = *top;
     if (!node) return nullptr;
@@ -334,6 +355,7 @@ void ERR_query(ERR_RECORD *record, int *severity, int *masked, int *count, const
 
 int ERR_stats(int severity)
 {
+    zep::Guard guard(zep::state_lock());
     if (severity >= 0 && severity < zep::kSeverities) return zep::counters[severity];
     if (severity != -1) return 0;
     int64_t sum = 0;
@@ -344,6 +366,7 @@ int ERR_stats(int severity)
 
 ERR_RECORD *ERR_last(int n)
 {
+    zep::Guard guard(zep::state_lock());
     if (n < 0 || n >= zep::kHistory) return nullptr;
     int slot = zep::newest - n;
     if (slot < 0) slot += zep::kHistory;

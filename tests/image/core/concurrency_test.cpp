@@ -142,4 +142,56 @@ TEST(Concurrency, ThreadsMoveLinesOnTheirOwnImagesWhileAnotherOpensAndCloses)
     EXPECT_EQ(std::system(cleanup.c_str()), 0);
 }
 
+// Counts the reports it sees and checks that the text handed over is still
+// the report's own while the handler runs (another thread's report must not
+// overwrite it).
+std::atomic<int> seen_reports{0}, torn_reports{0};
+int count_report(const char *, int, const char *message, ERR_RECORD *record, void *)
+{
+    const std::string text = message;
+    std::this_thread::yield();
+    if (record->format && text != record->format) torn_reports++;
+    seen_reports++;
+    return 0;
+}
+
+TEST(Concurrency, ReadsFailingOnSeveralHandlesAtOnceEachReportIntact)
+{
+    ASSERT_TRUE(ERR_dcl_handler(nullptr, count_report, nullptr));
+    constexpr int kWorkers = 4;
+    constexpr int kRounds = 50;
+    std::vector<ZEP_OBJECT *> writers;
+    for (int id = 0; id < kWorkers; ++id) {
+        writers.push_back(write_image("failing" + std::to_string(id) + ".mem", id));
+        ASSERT_NE(writers.back(), nullptr);
+    }
+    const int before = ERR_stats(ERR_ERROR);
+    std::barrier start(kWorkers);
+    std::vector<std::thread> threads;
+    for (int id = 0; id < kWorkers; ++id) {
+        threads.emplace_back([&, id] {
+            ZEP_INFO info;
+            ZEP_info_init(&info);
+            std::string name = "failing" + std::to_string(id) + ".mem";
+            info.handle = name.data();
+            ZEP_OBJECT *h = ZEP_open(&info, "r");
+            start.arrive_and_wait();
+            for (int i = 0; h && i < kRounds; ++i) {
+                void **got = nullptr;
+                ZEP_scan_read(h, kHeight + id, &got); // past the top: reported
+                ERR_printf(ERR_ERROR, "worker %d round %d", id, i);
+            }
+            if (h) ZEP_close(h);
+        });
+    }
+    for (auto &t : threads) t.join();
+    for (ZEP_OBJECT *w : writers) ZEP_close(w);
+    ERR_can_handler(nullptr);
+
+    EXPECT_EQ(ERR_stats(ERR_ERROR) - before, 2 * kWorkers * kRounds);
+    EXPECT_EQ(seen_reports.load(), 2 * kWorkers * kRounds);
+    EXPECT_EQ(torn_reports.load(), 0);
+    EXPECT_EQ(ZEP_exit(), 0);
+}
+
 } // namespace
