@@ -1,6 +1,7 @@
 // zep pattern and zep convert: generated images as described, conversions
 // that keep every sample and the whole description, the pipe and memory
-// formats, and the progress bar.
+// formats, the progress bar, and frame sequences converted one or two
+// frames at a time.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -150,6 +151,77 @@ TEST_F(ToolConvert, ProgressBarOnlyOnATerminal)
     EXPECT_TRUE(std::regex_search(bar.err, std::regex("converting copy.rla \\[#{10,}\\] 100%")))
         << bar.err;
     EXPECT_EQ(quiet.err, "");
+}
+
+// "NAME.%04d.EXT" of frame f.
+std::string frame(const char *name, int f, const char *ext = "rla")
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%s.%04d.%s", name, f, ext);
+    return text;
+}
+
+TEST_F(ToolConvert, FrameSequenceOnTwoThreadsEqualsOneAtATime)
+{
+    for (int f = 1; f <= 24; ++f) // every frame differs
+        ASSERT_EQ(zep("pattern " + frame("in", f) +
+                      " --type int16 --matte 1 --pattern noise "
+                      "--seed " +
+                      std::to_string(f))
+                      .status,
+                  0);
+    const Outcome one = zep("convert in.0001.rla a.0001.rlb --frames 1-24");
+    const Outcome two = zep("convert in.0005.rla b.0001.rlb --frames 1-24 -j 2 -v");
+    ASSERT_EQ(one.status, 0) << one.err;
+    ASSERT_EQ(two.status, 0) << two.err;
+    std::string lines[2];
+    for (int f = 1; f <= 24; ++f) {
+        SCOPED_TRACE(f);
+        for (int k = 0; k < 2; ++k)
+            lines[k] += "converted " + frame("in", f) + " (rla) to " +
+                        frame(k ? "b" : "a", f, "rlb") + " (rlb): 1 image, 48 lines\n";
+        const std::string a = slurp(path(frame("a", f, "rlb")));
+        EXPECT_GT(a.size(), 64u * 48 * 4); // 16-bit noise does not shrink
+        EXPECT_TRUE(a == slurp(path(frame("b", f, "rlb"))));
+        EXPECT_EQ(zep("diff " + frame("in", f) + " " + frame("b", f, "rlb")).status, 0);
+    }
+    // Lines in frame order; one progress line per frame, as each is done.
+    EXPECT_EQ(one.out, lines[0]);
+    EXPECT_EQ(two.out, lines[1]);
+    EXPECT_EQ(one.err, "");
+    for (int done = 1; done <= 24; ++done)
+        EXPECT_TRUE(std::regex_search(
+            two.err, std::regex("^frame \\d+ done \\(" + std::to_string(done) + " of 24\\)$",
+                                std::regex::multiline)));
+}
+
+TEST_F(ToolConvert, FailedFramesLeaveNoFileAndTheOthersComplete)
+{
+    for (int f : {1, 2, 4, 6})
+        ASSERT_EQ(zep("pattern " + frame("in", f)).status, 0);
+    const Outcome r = zep("convert in.0001.rla out.0001.rla --frames 1-6 -j 2");
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(std::regex_match(r.err, std::regex("zep: in\\.0003\\.rla: [^\\n]+\\n"
+                                                   "zep: in\\.0005\\.rla: [^\\n]+\\n"
+                                                   "zep: convert: 2 of 6 frames failed: 3, 5\\n")))
+        << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 4);
+    Names want{"in.0001.rla", "in.0002.rla", "in.0004.rla", "in.0006.rla"};
+    for (int f : {1, 2, 4, 6})
+        want.push_back(frame("out", f));
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(listing(), want);
+    // Frames that would write one file, and ranges that are no ranges, are
+    // refused before anything is written.
+    for (const char *args :
+         {"in.0001.rla one.rla --frames 1-2", "in.0001.rla x.0001.rla --frames 2-1",
+          "in.0001.rla x.0001.rla --frames 1-200000", "in.0001.rla x.rla -j 2"}) {
+        SCOPED_TRACE(args);
+        const Outcome bad = zep(std::string("convert ") + args);
+        EXPECT_EQ(bad.status, 2);
+        EXPECT_NE(bad.err, "");
+    }
+    EXPECT_EQ(listing(), want);
 }
 
 } // namespace

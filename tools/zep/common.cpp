@@ -1,5 +1,9 @@
 // The zep tool's shared pieces: the library session and its report
 // capture, error lines, opening files for reading, sample access.
+//
+// The captured report and the error-line destination are per thread: the
+// handler runs on the thread that made the report, so a worker converting
+// one frame sees only its own reports.
 #include "common.h"
 
 #include <algorithm>
@@ -13,7 +17,9 @@ namespace zep::tool {
 
 namespace {
 
-std::string g_report;
+thread_local std::string g_report;
+// Where fail() puts error lines; null for standard error.
+thread_local std::string *g_lines = nullptr;
 
 // Global handler: keeps the newest report's text and ends the chain, so the
 // default handler prints nothing; the subcommand decides what the user sees.
@@ -69,7 +75,14 @@ std::string code_text(int code)
     case ZEP_E_OPEN: return "cannot open the file";
     case ZEP_E_DECODE: return "a scanline cannot be decoded";
     case ZEP_E_NOT_KIND: return "the file is not of the expected kind";
+    case ZEP_E_KEY: return "no format for this name (choose one with --key)";
     case ZEP_E_NOMEM: return "out of memory";
+    case ZEP_E_SYNTAX: return "the format's name syntax or frame format is invalid";
+    case ZEP_E_NO_MATCH: return "the name does not match the format's name syntax";
+    case ZEP_E_NO_SYNTAX: return "no name syntax given";
+    case ZEP_E_TOO_LONG: return "the name or the path built from it is too long";
+    case ZEP_E_NO_NAME: return "no name given";
+    case ZEP_E_NULL_ARG: return "a required result has no place to go";
     case ZEP_E_UNSUPPORTED: return "the format cannot do what was asked";
     case ZEP_E_READ: return "a scanline cannot be read";
     case ZEP_E_WRITE: return "a write failed";
@@ -79,9 +92,17 @@ std::string code_text(int code)
 
 int fail(const std::string &what, const std::string &message)
 {
-    std::fprintf(stderr, "zep: %s: %s\n", what.c_str(), message.c_str());
+    const std::string line = "zep: " + what + ": " + message + "\n";
+    if (g_lines)
+        *g_lines += line;
+    else
+        std::fputs(line.c_str(), stderr); // one call: lines of threads never mix
     return kExitError;
 }
+
+ErrorLines::ErrorLines(std::string &lines) : saved_(g_lines) { g_lines = &lines; }
+
+ErrorLines::~ErrorLines() { g_lines = saved_; }
 
 int fail(const std::string &what)
 {

@@ -7,6 +7,10 @@
 // its exit status in `status`. Errors are printed as one line on standard
 // error, "zep: WHAT: message", where the message is the text of the
 // library's last report (or, when there was none, a text for zep__err).
+//
+// Threads: the captured report and the destination of error lines belong to
+// the calling thread, so worker threads may each run a conversion; the
+// library session is started and ended by the main thread alone.
 #ifndef ZEP_TOOL_COMMON_H
 #define ZEP_TOOL_COMMON_H
 
@@ -30,6 +34,7 @@ void add_info(CLI::App &app, int &status);
 void add_convert(CLI::App &app, int &status);
 void add_pattern(CLI::App &app, int &status);
 void add_diff(CLI::App &app, int &status);
+void add_framename(CLI::App &app, int &status);
 
 // The library for the length of a command: loads the plug-in modules and
 // starts the library with them, then routes every report into the capture
@@ -50,8 +55,8 @@ class Session {
     bool handler_ = false;
 };
 
-// Forgets the captured report; the text of the newest report since then,
-// "" when none.
+// Forgets the calling thread's captured report; the text of the newest
+// report made on this thread since then, "" when none.
 void clear_report();
 const std::string &last_report();
 
@@ -64,6 +69,38 @@ std::string code_text(int code);
 int fail(const std::string &what);
 // The same with an explicit message.
 int fail(const std::string &what, const std::string &message);
+
+// While one is in scope, the error lines that fail() makes on the calling
+// thread are appended to `lines` (each with its line end) instead of going
+// to standard error. Captures nest; other threads are not affected.
+class ErrorLines {
+  public:
+    explicit ErrorLines(std::string &lines);
+    ~ErrorLines();
+    ErrorLines(const ErrorLines &) = delete;
+    ErrorLines &operator=(const ErrorLines &) = delete;
+
+  private:
+    std::string *saved_;
+};
+
+// ---- Frame sequences (framename.cpp) ----
+// The naming calls of the library share process-wide scratch state: only
+// one thread at a time may call these.
+
+// The format whose name syntax (or, without one, printf format string)
+// composes the frame names of `name`: the format of key when one is given,
+// else the one the library finds from name's extension (the default key's
+// format first). Null after printing the error line.
+const ZEP_FILE_TYPE *sequence_format(const std::string &name, const std::string &key);
+
+// Builds from `name` the path of `frame` (mode ZEP_PATHNAME_FRAME; -1 for
+// the frame found in name), the wildcard pattern (ZEP_PATHNAME_WILDCARD) or
+// the printf template (ZEP_PATHNAME_TEMPLATE) of the sequence, with the
+// format's own name syntax. force writes every element of the syntax, with
+// the syntax's frame width. False with zep__err set (path then unchanged).
+bool frame_path(const std::string &name, const ZEP_FILE_TYPE &format, int mode, bool force,
+                int frame, std::string &path);
 
 // Opens path for reading. With an empty key the format is found by content
 // (the formats' probes), else by the name's extension. On failure prints the

@@ -24,6 +24,7 @@ int main(int argc, char **argv)
     add_convert(app, status);
     add_pattern(app, status);
     add_diff(app, status);
+    add_framename(app, status);
 
     try {
         app.parse(argc, argv);
