@@ -7,6 +7,7 @@
 #define ZEP_SRC_IMAGE_NAMING_NAMING_H
 
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <string_view>
 
@@ -27,6 +28,15 @@ constexpr bool is_punct(unsigned char c)
 }
 
 constexpr bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+/* The frame number of a run of digits, clamped to INT32_MAX. */
+constexpr int frame_number(std::string_view digits)
+{
+    long long v = 0;
+    for (char c : digits)
+        if ((v = v * 10 + (c - '0')) > INT32_MAX) return INT32_MAX;
+    return static_cast<int>(v);
+}
 
 /* True when name names an existing file this process may read. */
 bool readable_file(const char *name);

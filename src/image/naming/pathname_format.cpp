@@ -122,15 +122,6 @@ const ZEP_FILE_TYPE *format_for(const char *name, const char *key)
     return find_by_name_ending(name);
 }
 
-/* Reads up to 9 digits as the frame number (longer runs are clamped). */
-int frame_number(std::string_view digits)
-{
-    long long v = 0;
-    for (char c : digits)
-        if ((v = v * 10 + (c - '0')) > INT32_MAX) return INT32_MAX;
-    return static_cast<int>(v);
-}
-
 /* Where the frame of `name` (cut to [0, end)) begins, with the frame part
  * adapted to what was found and the number read into `found`; npos when
  * the name holds no frame. `base` is where its last component starts. */

@@ -255,21 +255,12 @@ void match_case(char *ext, std::string_view base)
     if (base.find(other) != std::string_view::npos) std::memcpy(ext, other, n + 1);
 }
 
-/* The frame number of matched digits (at most their count, clamped). */
-int read_frame(const ZEP_NAME_TOKEN &t)
-{
-    long long v = 0;
-    for (int i = 0; i < t.match_length && is_digit(t.match[i]); ++i)
-        if ((v = v * 10 + (t.match[i] - '0')) > INT32_MAX) return INT32_MAX;
-    return static_cast<int>(v);
-}
-
 /* Appends the frame field of token t. */
 void write_frame(Text &out, const ZEP_NAME_TOKEN &t, int mode, bool force, int caller, int &local)
 {
     int value, width;
     if (t.match) {
-        local = read_frame(t);
+        local = frame_number({t.match, static_cast<size_t>(t.match_length)});
         value = caller == -1 ? local : caller;
         width = t.match_length;
         if ((t.match[0] != '0' && t.match_length >= t.text_length) || force) width = t.text_length;
