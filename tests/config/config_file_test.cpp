@@ -13,6 +13,7 @@ namespace {
 using config_test::ConfigTest;
 using config_test::reports;
 using Lines = std::vector<std::vector<std::string>>;
+namespace fs = config_test::fs;
 
 // Every line left in the loaded store, as lists of words.
 Lines all_lines()
@@ -27,32 +28,26 @@ Lines all_lines()
 
 TEST_F(ConfigTest, SearchTakesTheFirstFileThatOpens)
 {
-    const struct {
-        bool home_set, home_file, kv_set, kv_file;
-        const char *word; // the file's only word, or null for no file found
-    } cases[] = {
+    // word: the only word of the file found, or null for none.
+    const struct { bool home_set, home_file, kv_set, kv_file; const char *word; } cases[] = {
         {true, true, true, true, "home"},    {true, false, true, true, "kv"},
         {false, false, true, true, "kv"},    {true, false, false, true, nullptr},
-        {true, false, true, false, nullptr}, {false, false, false, false, nullptr},
-    };
+        {true, false, true, false, nullptr}, {false, false, false, false, nullptr}};
     const char *builtin_path = "/usr/vk//userconfig/.zeprc"; // the last one searched
     if (access(builtin_path, F_OK) == 0) GTEST_SKIP() << "the built-in root has a file";
     const std::string home = std::getenv("HOME"), kv = std::getenv("KV_ROOT");
     for (const auto &c : cases) {
         SCOPED_TRACE(testing::Message() << c.home_set << c.home_file << c.kv_set << c.kv_file);
         cfg__release();
-        c.home_file ? write_home("home\n") : void(std::filesystem::remove(home_file()));
-        c.kv_file ? config_test::write(kv_file(), "kv\n")
-                  : void(std::filesystem::remove(kv_file()));
+        c.home_file ? write_home("home\n") : void(fs::remove(home_file()));
+        c.kv_file ? config_test::write(kv_file(), "kv\n") : void(fs::remove(kv_file()));
         c.home_set ? setenv("HOME", home.c_str(), 1) : unsetenv("HOME");
         c.kv_set ? setenv("KV_ROOT", kv.c_str(), 1) : unsetenv("KV_ROOT");
         EXPECT_EQ(cfg__read_file(nullptr), c.word ? 0 : -1);
         EXPECT_EQ(all_lines(), c.word ? Lines{{c.word}} : Lines{});
-        const std::string last_tried = !c.word       ? builtin_path
-                                       : c.home_file ? home_file().string()
-                                                     : kv_file().string();
         ASSERT_NE(cfg__path(), nullptr);
-        EXPECT_EQ(cfg__path(), last_tried);
+        const fs::path found = c.home_file ? home_file() : kv_file();
+        EXPECT_EQ(cfg__path(), c.word ? found.string() : builtin_path);
         EXPECT_TRUE(reports.empty()) << "a missing file is not reported";
     }
 }
@@ -67,14 +62,10 @@ TEST_F(ConfigTest, LinesAreSplitIntoWords)
         {"a 'b \"c\" d' e", {{"a", "b \"c\" d", "e"}}},
         {"a " + esc + "b 'c'" + esc + " d", {{"a", "b 'c'", "d"}}},
         {"a \"\" b \"ab\"cd x\"y\" \"c d  ", {{"a", "", "b", "ab", "cd", "x\"y\"", "c d  "}}},
-        {"\t a\t\tb  \v\r", {{"a", "b"}}},
-        {"", {{}}},
+        {"\t a\t\tb  \v\r", {{"a", "b"}}}, {"", {{}}}, {c + "\r", {{c}}}, {a + c, {{a}, {c}}},
         {"1 2 3 4 5 6 7 8 9 10 11 12 13 14 15 16 17 18 19 20",
          {{"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11", "12", "13", "14", "15", "16"}}},
-        {a + b, {{a}, {b}}},
-        {c + "\r", {{c}}},
-        {a + c, {{a}, {c}}},
-        {"last", {{"last"}}}, // without a line end
+        {a + b, {{a}, {b}}}, {"last", {{"last"}}}, // without a line end
     };
     std::string file;
     Lines expected;

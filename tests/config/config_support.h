@@ -25,11 +25,7 @@ namespace config_test {
 
 namespace fs = std::filesystem;
 
-struct Report {
-    std::string format; // catalogued reports pass their default format as name
-    std::string message;
-    int severity;
-};
+struct Report { std::string format, message; int severity; }; // format: the name passed
 inline std::vector<Report> reports;
 
 // The messages reported from table entry m.
@@ -41,8 +37,7 @@ inline std::vector<std::string> messages_of(const zep::Message &m)
     return out;
 }
 
-// base, fields "name=value" separated by '|', with the changes (the same,
-// separated by ';') put in.
+// base, fields "name=value" separated by '|', with the changes (same, ';'-separated) put in.
 inline std::string with_changes(std::string base, const std::string &changes)
 {
     std::istringstream in(changes);
@@ -54,9 +49,8 @@ inline std::string with_changes(std::string base, const std::string &changes)
     return base;
 }
 
-// Runs op with the 1st, 2nd, ... allocation failing until a run has no
-// failure, which must return 0; after each failing run calls failed(rc).
-// Returns the number of failing runs.
+// Runs op with the 1st, 2nd, ... allocation failing until a run has no failure, which must
+// return 0; after each failing run calls failed(rc). Returns the number of failing runs.
 template <typename Op, typename Failed> int exhaust(Op op, Failed failed)
 {
     for (int n = 1; n < 1000; ++n) {
@@ -108,8 +102,7 @@ class ConfigTest : public ::testing::Test {
         std::error_code ignored;
         fs::remove_all(root_, ignored);
     }
-    // The numbers of the format defaults outlive FMT_exit: reads the
-    // built-in ones back, leaving everything unloaded.
+    // The numbers of the format defaults outlive FMT_exit: reads the built-in ones back.
     void reset_format_numbers() const
     {
         unload();

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <zep/error.h>
@@ -14,6 +15,7 @@
 namespace {
 
 using Strings = std::vector<std::string>;
+using Ints = std::vector<int>;
 struct Call { std::string tag, name, message; int severity; ERR_RECORD *record; };
 struct Tag { const char *tag; int result; }; // a logging handler's user data
 std::vector<Call> calls;
@@ -83,13 +85,12 @@ TEST_F(Err, ChainRunsRecordStackOwnHandlerGlobalStackDefaultUntilOneReturnsZero)
         Declared da(&rec, log_handler, &a), db(&rec, log_handler, &b), dg(nullptr, log_handler, &g);
         testing::internal::CaptureStderr();
         EXPECT_EQ(ERR_report(&rec, "full", 90), 0);
-        std::string line = testing::internal::GetCapturedStderr();
-        EXPECT_EQ(line, stop < 5 ? "" : "ERROR, disk full: 90%\n");
+        EXPECT_EQ(testing::internal::GetCapturedStderr(), stop < 5 ? "" : "ERROR, disk full: 90%\n")
+            << "the default handler ends the chain";
         EXPECT_EQ(seen(), Strings(order.begin(), order.begin() + std::min(stop + 1, 5)));
-        for (const Call &c : calls) {
-            EXPECT_EQ(c.name + "|" + c.message, "DISK|disk full: 90%");
-            EXPECT_TRUE(c.severity == ERR_ERROR && c.record == &rec);
-        }
+        for (const Call &c : calls)
+            EXPECT_EQ(std::tuple(c.name, c.message, c.severity, c.record),
+                      std::tuple("DISK", "disk full: 90%", ERR_ERROR, &rec));
     }
 }
 
@@ -110,11 +111,9 @@ TEST_F(Err, OwnRecordsTakeTheFormatAsNameAndHandlersMayCancelAndReport)
     ASSERT_EQ(seen(), (Strings{"self", "catcher", "catcher", "catcher"}));
     EXPECT_EQ(calls[1].message, "again: first 1");
     EXPECT_EQ(calls[1].record->severity, ERR_WARNING);
-    EXPECT_EQ(calls[3].name, "Cannot open %s; %s"); // the unfilled format
-    EXPECT_EQ(calls[3].message, "Cannot open a; gone");
+    EXPECT_EQ(calls[3].name + "|" + calls[3].message, "Cannot open %s; %s|Cannot open a; gone");
     EXPECT_STREQ(calls[3].record->format, "Cannot open a; gone");
-    EXPECT_NE(calls[3].record, calls[0].record);
-    EXPECT_EQ(ERR_last(0), calls[3].record);
+    EXPECT_TRUE(calls[3].record != calls[0].record && ERR_last(0) == calls[3].record);
     ERR_RECORD empty = make_record(ERR_ERROR, "E", "m");
     EXPECT_EQ(ERR_can_handler(&empty), nullptr);
 
@@ -133,24 +132,21 @@ TEST_F(Err, MaskCallsReturnThePreviousState)
     for (ERR_RECORD *r : {&rec, static_cast<ERR_RECORD *>(nullptr)}) {
         int first = ERR_mask(r), again = ERR_mask(r), flags = static_cast<int>(rec.flags);
         int unmask = ERR_unmask(r), unmask_again = ERR_unmask(r);
-        EXPECT_EQ(std::vector<int>({first, again, flags, unmask, unmask_again}),
-                  std::vector<int>({0, 1, r ? 1 : 0, 1, 0})); // ERR_FLAG_MASKED is bit 0
+        EXPECT_EQ(Ints({first, again, flags, unmask, unmask_again}),
+                  Ints({0, 1, r ? 1 : 0, 1, 0})); // ERR_FLAG_MASKED is bit 0
     }
     int debug = ERR_unmask_s(ERR_DEBUG), first = ERR_mask_s(ERR_DEBUG), again = ERR_mask_s(0);
-    EXPECT_EQ(std::vector<int>({debug, first, again, ERR_mask_s(5), ERR_unmask_s(-1)}),
-              std::vector<int>({1, 0, 1, 0, 0})); // DEBUG starts masked
+    EXPECT_EQ(Ints({debug, first, again, ERR_mask_s(5), ERR_unmask_s(-1)}),
+              Ints({1, 0, 1, 0, 0})); // DEBUG starts masked
 }
 
 TEST_F(Err, MaskedReportsReachNoHandlerAndOnlyRecordReportsCount)
 {
-    struct Case {
-        const char *what;
-        int severity;
-        void (*mask)(ERR_RECORD *);
-    } const cases[] = {{"global", ERR_ERROR, [](ERR_RECORD *) { ERR_mask(nullptr); }},
-                       {"severity", ERR_WARNING, [](ERR_RECORD *) { ERR_mask_s(ERR_WARNING); }},
-                       {"debug at start", ERR_DEBUG, [](ERR_RECORD *) {}},
-                       {"record", ERR_INFORMATION, [](ERR_RECORD *r) { ERR_mask(r); }}};
+    struct Case { const char *what; int severity; void (*mask)(ERR_RECORD *); } const cases[] = {
+        {"global", ERR_ERROR, [](ERR_RECORD *) { ERR_mask(nullptr); }},
+        {"severity", ERR_WARNING, [](ERR_RECORD *) { ERR_mask_s(ERR_WARNING); }},
+        {"debug at start", ERR_DEBUG, [](ERR_RECORD *) {}},
+        {"record", ERR_INFORMATION, [](ERR_RECORD *r) { ERR_mask(r); }}};
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         reset_masks();
@@ -165,10 +161,8 @@ TEST_F(Err, MaskedReportsReachNoHandlerAndOnlyRecordReportsCount)
             EXPECT_EQ(ERR_stats(-1), total);
         }
         EXPECT_EQ(ERR_report(&rec), 0);
-        EXPECT_EQ(ERR_stats(c.severity), before + 1);
-        EXPECT_EQ(rec.count, 1);
-        EXPECT_EQ(ERR_last(0), last);
-        EXPECT_TRUE(calls.empty());
+        EXPECT_TRUE(ERR_stats(c.severity) == before + 1 && rec.count == 1);
+        EXPECT_TRUE(ERR_last(0) == last && calls.empty());
         char buffer[ERR_MESSAGE_MAX] = "untouched"; // ERR_format obeys the same masks
         EXPECT_STREQ(ERR_format(buffer, &rec), "untouched");
     }
@@ -185,11 +179,9 @@ TEST_F(Err, HistoryRingKeepsTheSixteenNewest)
 {
     ERR_RECORD recs[17];
     for (ERR_RECORD &r : recs) ERR_report(&(r = make_record(ERR_INFORMATION, "R", "m")));
-    EXPECT_EQ(ERR_last(0), &recs[16]);
-    EXPECT_EQ(ERR_last(1), &recs[15]);
-    EXPECT_EQ(ERR_last(15), &recs[1]);
-    EXPECT_EQ(ERR_last(16), nullptr);
-    EXPECT_EQ(ERR_last(-1), nullptr);
+    EXPECT_EQ(std::vector<ERR_RECORD *>({ERR_last(0), ERR_last(1), ERR_last(15)}),
+              std::vector<ERR_RECORD *>({&recs[16], &recs[15], &recs[1]}));
+    EXPECT_TRUE(ERR_last(16) == nullptr && ERR_last(-1) == nullptr);
     recs[0].count = INT32_MAX; // counts stop at the largest value
     ERR_report(&recs[0]);
     EXPECT_EQ(recs[0].count, INT32_MAX);
@@ -197,9 +189,8 @@ TEST_F(Err, HistoryRingKeepsTheSixteenNewest)
 
 TEST_F(Err, DefaultHandlerWritesSeverityAndMessage)
 {
-    const std::pair<int, const char *> cases[] = {
-        {ERR_DEBUG, "DEBUG, text\n"}, {ERR_WARNING, "WARNING, text\n"}, {7, "UNKNOWN, text\n"}};
-    for (auto [severity, line] : cases) {
+    for (auto [severity, line] : {std::pair<int, const char *>{ERR_DEBUG, "DEBUG, text\n"},
+                                  {ERR_WARNING, "WARNING, text\n"}, {7, "UNKNOWN, text\n"}}) {
         testing::internal::CaptureStderr();
         EXPECT_EQ(ERR_def_handler("N", severity, "text", nullptr, nullptr), 0);
         EXPECT_EQ(testing::internal::GetCapturedStderr(), line);
@@ -239,10 +230,7 @@ TEST_F(Err, LongMessagesAreCutToTheirBuffers)
         ERR_RECORD r = make_record(ERR_ERROR, "R", format.c_str());
         char out[ERR_MESSAGE_MAX + 8];
         std::memset(out, '#', sizeof out);
-        if (fill && ERR_mask(&r) == 0)
-            ERR_format_fill(&r, out);
-        else
-            ERR_format(out, &r, arg);
+        (fill && ERR_mask(&r) == 0) ? ERR_format_fill(&r, out) : ERR_format(out, &r, arg);
         EXPECT_EQ(std::string(out + ERR_MESSAGE_MAX, 8), "########") << format;
         return std::string(out);
     };
@@ -259,20 +247,18 @@ TEST_F(Err, LongMessagesAreCutToTheirBuffers)
 TEST_F(Err, ExpansionAndFillingTakeConversionsWithoutWidths)
 {
     static const char *const file[] = {"file", nullptr}, *const two[] = {"line", "why", nullptr};
-    struct Case {
-        const char *format, *expanded; // expanded with ('Z', 42, 2.5, "txt")
+    struct Case { // expanded with ('Z', 42, 2.5, "txt"); filled with the names
+        const char *format, *expanded;
         const char *const *names;
         const char *filled;
     } const cases[] = {
-        {"", "", two, ""},
+        {"", "", two, ""}, {"x %", "x %", file, "x <file>"},
         {"%c %d %f %s %x", "Z 42 2.500000 txt %x", nullptr,
          "<character> <integer> <real> <string> <unknown type>"},
         {"%5d|%c", "%5d|Z", nullptr, "<unknown type>d|<character>"},
         {"open %c; %d %f", "open Z; 42 2.500000", two, "open <line>; <why> <real>"},
-        {"%%%c%%d", "%Z%d", file, "%<file>%d"},
-        {"ends %", "ends %", nullptr, "ends <unknown type>"},
-        {"%c%", "Z%", file, "<file><unknown type>"},
-        {"x %", "x %", file, "x <file>"}};
+        {"%%%c%%d", "%Z%d", file, "%<file>%d"}, {"%c%", "Z%", file, "<file><unknown type>"},
+        {"ends %", "ends %", nullptr, "ends <unknown type>"}};
     char out[ERR_MESSAGE_MAX];
     for (const Case &c : cases) {
         ERR_RECORD rec = make_record(ERR_ERROR, "R", c.format);
@@ -286,12 +272,10 @@ TEST_F(Err, ExpansionAndFillingTakeConversionsWithoutWidths)
 
 TEST_F(Err, CompareMatchesAbbreviationsAndSkipsThePrefix)
 {
-    struct Case {
-        const char *text, *name;
-        int skip, sign;
-    } const cases[] = {{"Cannot", "Cannot open", 0, 0}, {"Cannot", "Can", 0, 1},
-                       {"Cannot opens", "Cannot open", 0, 1}, {"open", "ZEP: open file", 1, 0},
-                       {"file", "ZEP: open", 1, -1}, {"\xe9", "a", 0, 1}, {"a", nullptr, 0, 1}};
+    struct Case { const char *text, *name; int skip, sign; } const cases[] = {
+        {"Cannot", "Cannot open", 0, 0}, {"Cannot", "Can", 0, 1}, {"\xe9", "a", 0, 1},
+        {"Cannot opens", "Cannot open", 0, 1}, {"open", "ZEP: open file", 1, 0},
+        {"file", "ZEP: open", 1, -1}, {"a", nullptr, 0, 1}};
     for (const Case &c : cases) {
         ERR_RECORD rec = make_record(ERR_ERROR, c.name, "m");
         int r = ERR_compare(c.text, &rec, c.skip);
@@ -311,10 +295,7 @@ TEST_F(Err, AllocatorsFailWhereTheHookSaysAndReportEachFailureOnce)
     void *a = ERR_malloc(0), *b = ERR_malloc(0);
     EXPECT_TRUE(a && b && a != b);
     EXPECT_EQ(ERR_free(a) + ERR_free(b) + ERR_free(nullptr), 3);
-    struct Case {
-        int n, persistent;
-        const char *pattern; // '+' succeeds, '-' fails
-    } const cases[] = {
+    struct Case { int n, persistent; const char *pattern; } const cases[] = { // '+' succeeds
         {1, 0, "-++++"}, {3, 0, "++-++"}, {2, 1, "+----"}, {0, 0, "+++++"}, {-4, 1, "+++++"}};
     for (auto [n, persistent, pattern] : cases) {
         calls.clear();
@@ -336,8 +317,7 @@ TEST_F(Err, AllocatorsFailWhereTheHookSaysAndReportEachFailureOnce)
     EXPECT_EQ(ERR_realloc(block, 1 << 20), nullptr);
     EXPECT_STREQ(block, "frame"); // the old block stays valid
     ERR_free(block);
-    // A handler that allocates during the report is not reported again.
-    Declared d(nullptr, allocating_handler, nullptr);
+    Declared d(nullptr, allocating_handler, nullptr); // its allocation is not reported again
     calls.clear();
     err__alloc_fail(1, 1);
     EXPECT_EQ(ERR_malloc(8), nullptr);

@@ -132,8 +132,7 @@ TEST_F(ChannelsTest, OutOfMemoryFailsWithMinusTenAndKeepsTheLastSize)
     int size = -1;
     EXPECT_EQ(fail_each_allocation([&] { return ZEP_chan_alloc(&desc, 7, "tst", &size); },
                                    [&](void **table, bool failed) {
-                                       EXPECT_EQ(table == nullptr, failed);
-                                       EXPECT_EQ(zep__err, failed ? ZEP_E_NOMEM : 0);
+                                       expect_nomem(!table, failed);
                                        EXPECT_EQ(size, failed ? 8 : 32);
                                        ZEP_chan_free(table);
                                    }),

@@ -1,7 +1,6 @@
-// Shared by the tests of the image-file core and the built-in formats: a
-// fixture with an empty HOME of its own (default key "rla") that logs every
-// report and stops the library and databases afterwards; application
-// records; the leak probe and the loop of the out-of-memory tests.
+// Shared by the image-file tests: a fixture with an empty HOME of its own
+// that logs every report and stops the library afterwards; application
+// records; the leak probe and the loops of the out-of-memory tests.
 #ifndef ZEP_TESTS_IMAGE_CORE_IMAGE_SUPPORT_H
 #define ZEP_TESTS_IMAGE_CORE_IMAGE_SUPPORT_H
 
@@ -15,6 +14,7 @@
 #include <fstream>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include <zep/zep.h>
@@ -151,6 +151,31 @@ template <typename Call, typename Check> int fail_each_allocation(Call call, Che
     return -1;
 }
 
+// Expects a null result and -10 exactly when the round failed (else 0).
+inline void expect_nomem(bool null, bool failed)
+{
+    EXPECT_EQ(std::tuple(null, zep__err), std::tuple(failed, failed ? ZEP_E_NOMEM : 0));
+}
+
+// fail_each_allocation for an open; after_failure checks what a failure left.
+template <typename F> int fail_each_open(Info &info, const char *mode, F after_failure)
+{
+    return fail_each_allocation([&] { return info.open(mode); },
+                                [&](ZEP_OBJECT *h, bool failed) {
+                                    expect_nomem(h == nullptr, failed);
+                                    if (failed) after_failure();
+                                    EXPECT_EQ(h ? ZEP_close(h) : 0, 0);
+                                });
+}
+
+// What f wrote to standard error.
+template <typename F> std::string stderr_of(F f)
+{
+    testing::internal::CaptureStderr();
+    f();
+    return testing::internal::GetCapturedStderr();
+}
+
 class LibTest : public ::testing::Test {
   protected:
     void SetUp() override
@@ -188,6 +213,12 @@ class LibTest : public ::testing::Test {
         stop();
     }
     std::string file(const std::string &name) const { return (dir_ / name).string(); }
+    // Writes the file `name` of the folder; returns its path.
+    std::string write_file(const std::string &name, const std::string &bytes)
+    {
+        std::ofstream(file(name), std::ios::binary) << bytes;
+        return file(name);
+    }
     fs::path dir_;
 
 #ifdef ZEP_TEST_PLUGIN_DIR

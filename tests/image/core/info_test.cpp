@@ -1,7 +1,6 @@
-// The description record and colour look-up tables: defaults, clean-up and
-// its application-error lines, image-description defaults, a write handle's
-// description and its release, look-up tables and running out of memory.
-// The read fill and the handle copy are checked through the opens.
+// The description record and colour look-up tables: defaults, clean-up,
+// image-description defaults, a write handle's description and its release,
+// look-up tables and running out of memory.
 #include <cstring>
 #include <ctime>
 #include <algorithm>
@@ -70,20 +69,16 @@ TEST_F(RecordTest, InitAndAllocSetEveryDefault)
             EXPECT_EQ(i->*kInts[k], ints[k]) << k;
         EXPECT_EQ(std::tuple(i->full_path, i->reserved_byte, i->mf_flag, i->magic, i->num_images),
                   std::tuple(0, 0, 1, 22839, 0));
-        EXPECT_EQ(i->cap_settings, nullptr);
-        EXPECT_EQ(i->images, nullptr);
+        EXPECT_EQ(std::tuple(i->cap_settings, i->images), std::tuple(nullptr, nullptr));
         EXPECT_FLOAT_EQ(i->frame_rate, 29.97f);
         EXPECT_EQ(floats(i->red_pri), std::tuple(0.67f, 0.33f, 0.0f)); // 1953 NTSC
         EXPECT_EQ(floats(i->green_pri), std::tuple(0.21f, 0.71f, 0.08f));
         EXPECT_EQ(floats(i->blue_pri), std::tuple(0.14f, 0.08f, 0.78f));
         EXPECT_EQ(floats(i->white_pt), std::tuple(0.310f, 0.316f, 0.374f));
     }
-    for (int k = 0; k < 5; ++k) {
-        EXPECT_EQ(uint32_t(info.spare[k]), 0xA5A5A5A5u) << "init leaves the spare words";
-        EXPECT_EQ(alloc->spare[k], 0);
-    }
-    EXPECT_EQ(ZEP_info_free(alloc, 1), 0);
-    EXPECT_EQ(ZEP_info_free(nullptr, 1), 0);
+    for (int k = 0; k < 5; ++k) // init leaves the spare words
+        EXPECT_EQ(std::tuple(uint32_t(info.spare[k]), alloc->spare[k]), std::tuple(0xA5A5A5A5u, 0));
+    EXPECT_EQ(ZEP_info_free(alloc, 1) + ZEP_info_free(nullptr, 1), 0);
     configure("clr__default_red_primary 0.64 0.33 0.03\nclr__default_white_point 0.3 0.4 0.3\n");
     ZEP_info_init(&info);
     EXPECT_EQ(floats(info.red_pri), std::tuple(0.64f, 0.33f, 0.03f));
@@ -118,9 +113,7 @@ TEST_F(RecordTest, CleanupReleasesTheRecordsOwnStringsOnlyOnce)
                               "never initialised.\n";
     for (int pass = 0; pass < 3; ++pass) { // later passes: not initialised, the lines, go on
         if (pass == 2) info.name = STR_save("freed all the same");
-        testing::internal::CaptureStderr();
-        ZEP_info_cleanup(&info, 1);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), pass ? lines : "");
+        EXPECT_EQ(stderr_of([&] { ZEP_info_cleanup(&info, 1); }), pass ? lines : "");
         for (auto s : kStrings)
             EXPECT_EQ(info.*s, nullptr);
         EXPECT_EQ(info.images, nullptr);
@@ -175,8 +168,7 @@ TEST_F(RecordTest, WriteFillGivesDefaultsAndAsksKvJobNumForJobZero)
     const long long before = std::time(nullptr);
     ASSERT_EQ(fill(), 0);
     const ZEP_INFO &h = h_->info;
-    EXPECT_EQ(h.key, nullptr);
-    EXPECT_EQ(h.extension, nullptr) << "the open fills it from the format";
+    EXPECT_EQ(std::tuple(h.key, h.extension), std::tuple(nullptr, nullptr)) << "the open sets them";
     EXPECT_STREQ(h.handle, "out.rla");
     for (auto s : {&ZEP_INFO::name, &ZEP_INFO::desc, &ZEP_INFO::program, &ZEP_INFO::filter,
                    &ZEP_INFO::compression, &ZEP_INFO::time})
@@ -195,8 +187,7 @@ TEST_F(RecordTest, WriteFillGivesDefaultsAndAsksKvJobNumForJobZero)
     expect_default_image(h_->info.images[1], 2.2f, 12);
     app_.info.num_images = -3;
     ASSERT_EQ(fill(), 0);
-    EXPECT_EQ(h_->info.images, nullptr);
-    EXPECT_EQ(h_->info.num_images, 0);
+    EXPECT_EQ(std::tuple(h_->info.images, h_->info.num_images), std::tuple(nullptr, 0));
 
     const char *envs[] = {"42", nullptr, "42", "42", "abc", "  -13x", "99999999999"};
     const int32_t jobs[] = {0, 0, -1, 7, 0, 0, 0}, want_jobs[] = {42, -1, -1, 7, 0, -13, INT32_MAX};
@@ -217,11 +208,8 @@ TEST_F(RecordTest, WriteFillAndHandleCopyTakeGivenFieldsAsPrivateCopies)
     ZEP_INFO &a = app_.info;
     for (auto s : kStrings)
         a.*s = const_cast<char *>(s == &ZEP_INFO::handle ? "out.rla" : "given");
-    a.full_path = 1;
-    a.cap_settings = settings;
-    a.reserved_byte = 9;
-    a.frame_rate = 24.0f;
-    a.mf_flag = 0;
+    std::tie(a.full_path, a.cap_settings, a.reserved_byte, a.frame_rate, a.mf_flag) =
+        std::tuple(1, settings, 9, 24.0f, 0);
     for (size_t k = 0; k < std::size(kInts); ++k)
         a.*kInts[k] = int32_t(11 + k);
     for (int i = 0; i < 3; ++i)
@@ -239,8 +227,7 @@ TEST_F(RecordTest, WriteFillAndHandleCopyTakeGivenFieldsAsPrivateCopies)
     images[1].aspect_name = const_cast<char *>("ntsc_640");
     for (auto g : kGroups)
         (images[1].*g).format = const_cast<char *>("rgb");
-    a.num_images = 2;
-    a.images = images;
+    std::tie(a.num_images, a.images) = std::tuple(2, images);
     ASSERT_EQ(fill(), 0);
 
     const ZEP_INFO &h = h_->info;
@@ -277,9 +264,7 @@ TEST_F(RecordTest, WriteFillAndHandleCopyTakeGivenFieldsAsPrivateCopies)
         EXPECT_EQ(std::memcmp(c.tables[k], src.tables[k], 256 * 2), 0);
     }
     ZEP_response_curve_done(&images[1].response);
-
-    zep__free_obj(h_); // all of it: strings, images, curves; the settings are the caller's
-    h_ = nullptr;
+    zep__free_obj(std::exchange(h_, nullptr)); // all but the caller's settings
     EXPECT_TRUE(no_leaks());
 }
 
@@ -319,19 +304,18 @@ TEST_F(RecordTest, LutAllocCopyResizeAndRead)
         EXPECT_EQ(ZEP_lut_free(lut), nullptr);
         ZEP_lut_free(copy);
     }
-    EXPECT_EQ(ZEP_lut_alloc(-1), nullptr); // negative counts are refused
-    EXPECT_EQ(zep__err, ZEP_E_UNSUPPORTED);
+    EXPECT_EQ((std::tuple{ZEP_lut_alloc(-1), zep__err}), std::tuple(nullptr, ZEP_E_UNSUPPORTED));
     EXPECT_EQ(messages_of(zep::kNoAction),
               std::vector<std::string>{"ZEP_lut_alloc cannot handle the requested action"});
     zep__err = 0;
-    EXPECT_EQ(ZEP_lut_realloc(ZEP_lut_alloc(4), -2), nullptr); // and the table released
-    EXPECT_EQ(zep__err, ZEP_E_UNSUPPORTED);
+    EXPECT_EQ((std::tuple{ZEP_lut_realloc(ZEP_lut_alloc(4), -2), zep__err}), // and released
+              std::tuple(nullptr, ZEP_E_UNSUPPORTED));
 
     void *priv[] = {&lut_result};
     ZEP_OBJECT handle{};
     ZEP_LUT *out = &lut_given;
-    EXPECT_EQ(ZEP_lut_read(&handle, &out), 1) << "no routine: true, no table";
-    EXPECT_EQ(out, nullptr);
+    EXPECT_EQ((std::tuple{ZEP_lut_read(&handle, &out), out}), std::tuple(1, nullptr))
+        << "no routine";
     std::tie(handle.priv, handle.lut_read) = std::tuple(priv, &lut_routine);
     for (int result : {7, 0, -1}) {
         lut_result = result;
@@ -346,27 +330,18 @@ TEST_F(RecordTest, LutAllocCopyResizeAndRead)
 TEST_F(RecordTest, OutOfMemoryFailsWithMinusTenAndLeaksNothing)
 {
     CLR_def_red_primary(); // the database is built outside the loops
-    EXPECT_EQ(fail_each_allocation([] { return ZEP_info_alloc(); },
-                                   [](ZEP_INFO *i, bool failed) {
-                                       EXPECT_EQ(std::tuple(i == nullptr, zep__err),
-                                                 std::tuple(failed, failed ? ZEP_E_NOMEM : 0));
-                                       ZEP_info_free(i, 1);
-                                   }),
-              1);
-    auto lut_check = [](ZEP_LUT *l, bool failed) {
-        EXPECT_EQ(std::tuple(l == nullptr, zep__err), std::tuple(failed, failed ? ZEP_E_NOMEM : 0));
-        ZEP_lut_free(l);
+    auto info_check = [](ZEP_INFO *i, bool failed) {
+        expect_nomem(!i, failed), ZEP_info_free(i, 1);
     };
+    auto lut_check = [](ZEP_LUT *l, bool failed) { expect_nomem(!l, failed), ZEP_lut_free(l); };
     ZEP_LUT *lut = ZEP_lut_alloc(3);
+    EXPECT_EQ(fail_each_allocation([] { return ZEP_info_alloc(); }, info_check), 1);
     EXPECT_EQ(fail_each_allocation([] { return ZEP_lut_alloc(8); }, lut_check), 2);
     EXPECT_EQ(fail_each_allocation([&] { return ZEP_lut_copy(lut); }, lut_check), 2);
-    EXPECT_EQ(fail_each_allocation([&] { return ZEP_lut_realloc(lut, 6); },
-                                   [&](ZEP_LUT *l, bool failed) {
-                                       lut_check(l, failed);
-                                       lut =
-                                           failed ? ZEP_lut_alloc(3) : nullptr; // the old one went
-                                   }),
-              1);
+    auto realloc_check = [&](ZEP_LUT *l, bool failed) { // a failure releases the old table
+        lut_check(l, failed), lut = failed ? ZEP_lut_alloc(3) : nullptr;
+    };
+    EXPECT_EQ(fail_each_allocation([&] { return ZEP_lut_realloc(lut, 6); }, realloc_check), 1);
 }
 
 } // namespace

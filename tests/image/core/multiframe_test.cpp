@@ -1,7 +1,6 @@
-// The multi-frame open-file cache (which closed files stay open, reuse, use
-// counts, files changed on disk, limits, settings, a disabled cache, memory)
-// and the frame and playback calls. The "mfr" module counts its real opens and
-// closes and logs the last frame or playback call.
+// The multi-frame open-file cache (limits, reuse, use counts, changed files,
+// settings, memory) and the frame and playback calls. The "mfr" module counts
+// its real opens and closes and logs the last frame or playback call.
 #include <sys/stat.h>
 
 #include <chrono>
@@ -19,8 +18,8 @@ uint8_t mfr_byte(int s, int f, int y, int i) { return uint8_t(s * 29 + f * 17 + 
 
 class CacheTest : public LibTest {
   protected:
-    // Starts the library with the "mfr" and "tst" modules, keeping at most
-    // `limit` closed files open (null: the default).
+    // Starts with the "mfr" and "tst" modules, keeping at most `limit` closed
+    // files open (null: the default).
     void start_cache(const char *limit = nullptr)
     {
         if (limit) setenv("KV_ZEP_MULTIFRAME_OPEN", limit, 1);
@@ -30,13 +29,12 @@ class CacheTest : public LibTest {
     // 32-bit little-endian words, then the frames' rows of three planes.
     void make_mfr(const std::string &name, int frames, int seed)
     {
-        std::ofstream f(file(name), std::ios::binary);
-        f << "ZMFR";
-        for (int32_t v : {frames, 4, 2})
-            for (int b = 0; b < 4; ++b)
-                f.put(char(v >> 8 * b));
+        std::string b = "ZMFR";
+        for (int i = 0; i < 12; ++i)
+            b += char((i < 4 ? frames : i < 8 ? 4 : 2) >> 8 * (i % 4));
         for (int i = 0; i < frames * 24; ++i)
-            f.put(char(mfr_byte(seed, i / 24, i / 12 % 2, i % 12)));
+            b += char(mfr_byte(seed, i / 24, i / 12 % 2, i % 12));
+        write_file(name, b);
     }
     ZEP_OBJECT *open_r(const std::string &name, ZEP_CAP_SETTING **settings = nullptr)
     {
@@ -139,8 +137,7 @@ TEST_F(CacheTest, ChangedFilesAreReadAnewUnlessStillHeld)
     tick();
     make_mfr("r.mfr", 1, 2);
     EXPECT_EQ(open_r("r.mfr"), held) << "a holder still uses it";
-    EXPECT_EQ(ZEP_close(held) + ZEP_close(held), 0);
-    EXPECT_EQ(opens(), 3);
+    EXPECT_EQ(std::tuple(ZEP_close(held) + ZEP_close(held), opens()), std::tuple(0, 3));
 
     fs::remove(file("r.mfr"));
     reports.clear();
@@ -162,14 +159,12 @@ TEST_F(CacheTest, UncachedFormatsAndDisabledCachesCloseAtOnce)
 
     for (const char *n : {"a", "b", "c", "d"})
         make_mfr(std::string(n) + ".mfr", 1, 1);
-    ZEP_multiframe_set(0, 15);
-    EXPECT_EQ(ZEP_multiframe_used(), 0);
-    cycle("d.mfr");
-    EXPECT_EQ(closes(), 1) << "a disabled cache closes at once";
-    ZEP_multiframe_set(1, 15);
-    EXPECT_EQ(ZEP_multiframe_used(), 1);
-    cycle("a.mfr");
-    EXPECT_EQ(closes(), 1);
+    for (int on : {0, 1}) { // a disabled cache closes at once
+        ZEP_multiframe_set(on, 15);
+        EXPECT_EQ(ZEP_multiframe_used(), on);
+        cycle(on ? "a.mfr" : "d.mfr");
+        EXPECT_EQ(closes(), 1);
+    }
 }
 
 // The cache keeps its own copy of the settings: equal values match.
@@ -187,9 +182,8 @@ TEST_F(CacheTest, CapabilitySettingsTellOpensApart)
     }
 }
 
-// A failure before the file is open fails the open with -10; one while
-// caching it (entry, name, settings table, two settings, the array) leaves
-// a successful open whose close closes the file.
+// A failure before the file is open fails the open with -10; one of the six
+// while caching it leaves a successful open whose close closes the file.
 TEST_F(CacheTest, OutOfMemoryWhileCachingKeepsTheOpen)
 {
     start_cache();
@@ -254,9 +248,8 @@ TEST_F(CacheTest, FrameAndPlaybackCallsReachTheModuleOrAreRefused)
     EXPECT_TRUE(reports.empty());
     EXPECT_EQ(ZEP_close(h), 0);
 
-    // A single-frame handle, a multi-frame handle without frames and no
-    // handle: each call reports its message (with the file name and key)
-    // and returns -16, leaving zep__err.
+    // A single-frame handle, a multi-frame one without frames and no handle:
+    // each call reports its message and returns -16, leaving zep__err.
     Info w(file("one.tst"), nullptr, {describe({0, 1, 0, 1})});
     ASSERT_EQ(ZEP_close(w.open("w")), 0);
     make_mfr("n.mfr", 2, 1);

@@ -1,9 +1,7 @@
-// ZEP_open: modes, unset records and names, the lazy start, the format
-// choice by key, extension and default key and its failures, the write-name
-// check, driver failures, running out of memory in both opens; and
-// zep__build_handle.
+// ZEP_open: modes, records and names, the lazy start, the format choice and
+// its failures, the write-name check, driver failures, running out of memory
+// in both opens; and zep__build_handle.
 #include <algorithm>
-#include <functional>
 
 #include "image/core/image_support.h"
 
@@ -51,14 +49,11 @@ TEST_F(OpenTest, LazyStartAndRefusedModesRecordsAndNames)
     EXPECT_EQ(messages_of(zep::kBadOpenMode).size(), 1u);
     expect_refused("w", "mem", nullptr, ZEP_E_OPEN, zep::kRequiredField, "handle");
     reports.clear();
-    EXPECT_EQ(ZEP_open(nullptr, "r"), nullptr);
-    EXPECT_EQ(zep__err, ZEP_E_OPEN);
+    EXPECT_EQ((std::tuple{ZEP_open(nullptr, "r"), zep__err}), std::tuple(nullptr, ZEP_E_OPEN));
     EXPECT_EQ(messages_of(zep::kRequiredField).size(), 1u);
 
     r.info.magic = 0; // not initialised: a warning, and the open goes on
-    testing::internal::CaptureStderr();
-    h = r.open("w");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+    EXPECT_EQ(stderr_of([&] { h = r.open("w"); }),
               "ZEP_open: application programming error.\n"
               "The application must call ZEP_info_init or ZEP_info_alloc\n"
               "on the info structure before passing it to ZEP_open.\n");
@@ -110,12 +105,9 @@ TEST_F(OpenTest, FormatChoiceFollowsTheSearchOrder)
 TEST_F(OpenTest, NoFormatNoOpenRoutineAndFailedDriverOpens)
 {
     start({kSeq});
-    std::ofstream(file("garbage.seq")) << "not a sequential file\n";
-    Info missing(file("missing.seq")), garbage(file("garbage.seq"));
-    EXPECT_EQ(missing.open("r"), nullptr); // the driver's code is kept
-    EXPECT_EQ(zep__err, ZEP_E_OPEN);
-    EXPECT_EQ(garbage.open("r"), nullptr);
-    EXPECT_EQ(zep__err, ZEP_E_NOT_KIND);
+    Info missing(file("missing.seq")), garbage(write_file("garbage.seq", "not a sequence\n"));
+    EXPECT_EQ((std::tuple{missing.open("r"), zep__err}), std::tuple(nullptr, ZEP_E_OPEN));
+    EXPECT_EQ((std::tuple{garbage.open("r"), zep__err}), std::tuple(nullptr, ZEP_E_NOT_KIND));
     for (const char *mode : {"w", "r"}) {
         expect_refused(mode, nullptr, "picture.xyz", ZEP_E_TYPE, zep::kInvalidType, "rla");
         expect_refused(mode, "nosuch", "picture.mem", ZEP_E_TYPE, zep::kInvalidType, "nosuch");
@@ -160,8 +152,7 @@ TEST_F(OpenTest, DefaultKeyIsLookedUpAmongPlugInsOnly)
 TEST_F(OpenTest, WriteNamesNeedPrintableLastComponents)
 {
     start();
-    std::ofstream(file("plain-file")) << "x";
-    std::ofstream(file("exists.pipe")) << "x";
+    write_file("plain-file", "x"), write_file("exists.pipe", "x");
     for (const std::string &name :
          {file("a-b_c.1,2;3~!.pipe"), file("with space.pipe"), file("exists.pipe"),
           file("no/such/folder/x.pipe"), file("t\tab") + "/x.pipe"}) { // only the last part counts
@@ -190,29 +181,18 @@ TEST_F(OpenTest, OutOfMemoryFailsWithMinusTenAndLeavesNothingBehind)
     mem.images[1].chan.format = mem.images[1].aspect_name = mem.name.data();
     Info mem_reader("oom.mem"), tst(file("oom.tst"), nullptr, {describe({0, 4, 0, 3})});
     Info tst_reader(file("oom.tst"));
-    // after_failure checks that a failed open left nothing registered or written.
-    auto rounds = [](Info &i, const char *mode, std::function<void()> after_failure) {
-        return fail_each_allocation([&] { return i.open(mode); },
-                                    [&](ZEP_OBJECT *h, bool failed) {
-                                        EXPECT_EQ(h == nullptr, failed);
-                                        EXPECT_EQ(zep__err, failed ? ZEP_E_NOMEM : 0);
-                                        EXPECT_EQ(h ? ZEP_close(h) : 0, 0);
-                                        if (failed) after_failure();
-                                    });
-    };
-    EXPECT_GT(rounds(mem, "w", [&] { EXPECT_EQ(mem_reader.open("r"), nullptr); }), 2);
-    EXPECT_GT(rounds(tst, "w", [&] { EXPECT_FALSE(fs::exists(tst.name)); }), 2);
-    EXPECT_GT(rounds(tst_reader, "r", [] {}), 2);
+    // A failed open leaves nothing registered or written.
+    EXPECT_GT(fail_each_open(mem, "w", [&] { EXPECT_EQ(mem_reader.open("r"), nullptr); }), 2);
+    EXPECT_GT(fail_each_open(tst, "w", [&] { EXPECT_FALSE(fs::exists(tst.name)); }), 2);
+    EXPECT_GT(fail_each_open(tst_reader, "r", [] {}), 2);
     ZEP_OBJECT *again = mem.open("w");
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(ZEP_close(again), 0);
     ZEP_response_curve_done(&sampled);
 }
 
-// One buffer, overwritten by each call: a name beginning with "/" or "./"
-// (or no directory) stands alone, a slash joins, the name's final dot
-// serves the extension, a path that would not fit is refused and the
-// buffer kept.
+// One buffer for every call: a name beginning with "/" or "./" stands alone, a
+// slash joins, a final dot serves the extension, a path too long is refused.
 TEST(BuildHandle, JoinsDirectoryNameAndExtensionInOneBuffer)
 {
     const std::string max(ZEP_BUILD_HANDLE_MAX - 1, 'n'), over = max + "n"; // the longest that fits

@@ -42,11 +42,6 @@ class RegistryTest : public LibTest {
         return plugins_->init(catalogue);
     }
     TstFullState *full() { return sym<TstFullState *()>("tst_full", "tst_full_state")(); }
-    std::string write(const std::string &name, const std::string &bytes)
-    {
-        std::ofstream(file(name), std::ios::binary) << bytes;
-        return file(name);
-    }
     // Key and extension of each plug-in format in enumeration order,
     // space-separated (rewinds the enumeration first).
     static std::string plugin_keys()

@@ -1,7 +1,7 @@
-// Start-up and the format registry: the records of the built-in and plug-in
-// formats, which modules are bound in what order and the messages of those
-// skipped, init and done routines, restarts, the capability check and
-// start-up running out of memory.
+// Start-up and the format registry: format records, which modules are bound
+// in what order, init and done routines, restarts, capabilities, memory.
+#include <algorithm>
+
 #include "registry_support.h"
 
 namespace registry_test {
@@ -53,11 +53,9 @@ TEST_F(Start, RecordsHoldTheBuiltInRowsTheExportedValuesOrTheDefaults)
     EXPECT_TRUE(reports.empty());
 }
 
-// Plug-ins are registered in enumeration order before the built-ins, a
-// re-defined key replaces the earlier module at the new place, and each
-// faulty module is skipped with its message naming it as the enumerator did.
-// A capability table without names stops the check (zep__err stays 0),
-// which then raises the two maxima no further.
+// Plug-ins come in enumeration order before the built-ins, a re-defined key
+// replaces the earlier module, a faulty one is skipped with its message; a
+// capability without a name stops the check, which raises the maxima no further.
 TEST_F(Start, ModulesAreBoundInOrderAndFaultyOnesSkippedWithTheirMessage)
 {
     struct Case {
@@ -107,10 +105,8 @@ TEST_F(Start, ModulesAreBoundInOrderAndFaultyOnesSkippedWithTheirMessage)
     }
 }
 
-// Each accepted module's init runs once and its done at exit; a module
-// refused by its init or rejected later is never shut down. A second
-// ZEP_init only rewinds the enumeration (its enumerator is ignored); after
-// ZEP_exit any query starts the library afresh with the built-ins only.
+// Only accepted modules are shut down; a second ZEP_init only rewinds the
+// enumeration; after ZEP_exit a query restarts with the built-ins only.
 TEST_F(Start, InitDoneRestartAndTheEnumerationCursor)
 {
     EXPECT_EQ(ZEP_init(nullptr, nullptr), 0);
@@ -118,20 +114,16 @@ TEST_F(Start, InitDoneRestartAndTheEnumerationCursor)
     EXPECT_NE(ZEP_multiframe_used(), 0);
     ASSERT_EQ(boot("tst_minimal tst_full tst_initfail tst_noname"), 0);
     ZEP_exit();
-    int *calls[] = {&full()->inits,
-                    &full()->dones,
-                    sym<int>("tst_initfail", "tst_inits"),
-                    sym<int>("tst_initfail", "tst_dones"),
-                    sym<int>("tst_noname", "tst_inits"),
-                    sym<int>("tst_noname", "tst_dones")};
-    for (int *c : calls)
-        *c = 0;
+    std::vector<int *> calls{&full()->inits, &full()->dones};
+    for (const char *m : {"tst_initfail", "tst_noname"})
+        calls.insert(calls.end(), {sym<int>(m, "tst_inits"), sym<int>(m, "tst_dones")});
     auto since = [&] { // calls since then, in the order of `calls`
-        std::vector<int> n;
-        for (int *c : calls)
-            n.push_back(*c);
+        std::vector<int> n(calls.size());
+        std::ranges::transform(calls, n.begin(), [](int *c) { return *c; });
         return n;
     };
+    for (int *c : calls)
+        *c = 0;
     int catalogue = 0;
     ASSERT_EQ(plugins_->init(&catalogue), 0);
     EXPECT_EQ(zep__msg_cat, &catalogue);
@@ -220,11 +212,9 @@ TEST_F(Start, SpecificCapabilitiesComeFromTheDriverOfAKeyOrFormat)
                                        "that the plug-in for this type is defined"});
 }
 
-// Fails each allocation of a start with plug-ins in turn. A failed start
-// returns -1 with the library stopped, or -10 from the capability check with
-// the formats registered; a configuration file path that cannot be built
-// only leaves the built-in defaults. Either way nothing leaks, every module
-// whose init ran is shut down again, and the next start works.
+// A failed start returns -1 with the library stopped, or -10 from the
+// capability check with the formats registered; every module whose init ran
+// is shut down again and the next start works.
 TEST_F(Start, OutOfMemoryAtEachStepLeavesNothingBehind)
 {
     ASSERT_EQ(boot("tst_full tst_minimal tst_caps2 tst_format"), 0);

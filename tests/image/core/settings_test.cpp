@@ -1,6 +1,5 @@
-// Capabilities and settings: availability flags and the driver's hook,
-// setting lists (allocation, copy, comparison), the driver's private
-// settings window, and the same calls from C.
+// Capabilities and settings: availability, setting lists (allocation, copy,
+// comparison), the driver's private settings window, and the calls from C.
 #include "registry_support.h"
 
 #include <initializer_list>
@@ -59,9 +58,8 @@ TEST_F(Settings, AllocatedSettingsAreUnset)
     EXPECT_EQ(messages_of(zep::kNoMemory).size(), 1u);
 }
 
-// A copy is deep and null-terminated; an empty or null list copies to null.
-// A copy that runs out of memory returns null with nothing left allocated
-// (never a shortened list, which would match settings it does not hold).
+// A copy is deep and null-terminated, or null (for an empty list and when
+// memory runs out: never a shortened list).
 TEST_F(Settings, CopyIsDeepOrNothing)
 {
     ZEP_CAP_SETTING *empty[] = {nullptr};
@@ -84,9 +82,8 @@ TEST_F(Settings, CopyIsDeepOrNothing)
     EXPECT_EQ(failed, 4); // the array and three settings
 }
 
-// Each setting of the first list is searched in the second from where the
-// previous search ended; code 0 compares integers, code 1 floats, any
-// other code is reported and compares unequal.
+// Each setting of a is searched in b from where the last search ended; code
+// 0 compares integers, 1 floats, others are reported and unequal.
 TEST_F(Settings, CompareFindsEachSettingOfTheFirstListInTheSecond)
 {
     struct Case {
@@ -117,10 +114,8 @@ TEST_F(Settings, CompareFindsEachSettingOfTheFirstListInTheSecond)
                                        "trying to open image file"});
 }
 
-// The availability hook answers for the driver. A popup closes the open
-// window first; a format that could not close its window is refused with
-// -16 and no window is current afterwards. Stopping the library closes an
-// open window before the driver is shut down.
+// A popup closes the open window first; a format without a popdown is refused
+// with -16 and leaves none open; ZEP_exit closes an open window.
 TEST_F(Settings, TheDriversHooksAndPrivateWindow)
 {
     ASSERT_EQ(boot("tst_full tst_popup_only"), 0);

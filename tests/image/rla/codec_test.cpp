@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -31,8 +32,7 @@ Bytes encode(const Bytes &plane)
 Bytes counting(size_t n, uint8_t from)
 {
     Bytes b(n);
-    for (size_t i = 0; i < n; ++i)
-        b[i] = uint8_t(from + i);
+    std::iota(b.begin(), b.end(), from);
     return b;
 }
 
@@ -116,14 +116,10 @@ TEST(RlaPlane, PacketsThatOverrunFail)
         size_t count;
         long result;
     } const cases[] = {
-        {{0xFD, 1, 2, 3}, 2, -1}, // literal longer than the plane
-        {{0x02, 7}, 2, -1},       // run longer than the plane
-        {{0xFD, 1, 2}, 3, -1},    // literal past the payload
-        {{0x02}, 3, -1},          // run without its byte
-        {{}, 1, -1},
-        {{0x00, 5}, 2, -1}, // second packet missing
-        {{0x7F, 1}, 0, 0},
-        {{0x01, 5, 0xFF}, 2, 2}, // exact plane, bytes left
+        {{0xFD, 1, 2, 3}, 2, -1}, {{0x02, 7}, 2, -1}, // literal, run longer than the plane
+        {{0xFD, 1, 2}, 3, -1},    {{0x02}, 3, -1},    // literal past the payload, run without its byte
+        {{}, 1, -1},              {{0x00, 5}, 2, -1}, // second packet missing
+        {{0x7F, 1}, 0, 0},        {{0x01, 5, 0xFF}, 2, 2}, // exact plane, bytes left
     };
     for (const Case &c : cases) {
         Bytes out(c.count + 1, 0);
@@ -142,21 +138,15 @@ TEST(RlaCoders, ChoiceByTypeAndBits)
         bool ok, width_refused;
         size_t sample; // bytes of a sample in a line
     } const cases[] = {
-        {ZEP_C_INTEGER, 1, true, false, 1},
-        {ZEP_C_INTEGER, 8, true, false, 1},
-        {ZEP_C_INTEGER, 9, true, false, 2},
-        {ZEP_C_INTEGER, 16, true, false, 2},
-        {ZEP_C_INTEGER, 17, true, false, 4},
-        {ZEP_C_INTEGER, 32, true, false, 4},
-        {ZEP_C_INTEGER, 33, false, true, 0},
-        {ZEP_C_INTEGER, 64, false, true, 0},
-        {ZEP_C_FLOAT, 32, true, false, 4},
-        {ZEP_C_FLOAT, 7, true, false, 4},
-        {ZEP_C_DOUBLE, 64, true, false, 8},
-        {0, 8, false, false, 0},
-        {4, 8, false, false, 0},
-        {-1, 8, false, false, 0},
-    };
+        // clang-format off
+        {ZEP_C_INTEGER, 1, true, false, 1}, {ZEP_C_INTEGER, 8, true, false, 1},
+        {ZEP_C_INTEGER, 9, true, false, 2}, {ZEP_C_INTEGER, 16, true, false, 2},
+        {ZEP_C_INTEGER, 17, true, false, 4}, {ZEP_C_INTEGER, 32, true, false, 4},
+        {ZEP_C_INTEGER, 33, false, true, 0}, {ZEP_C_INTEGER, 64, false, true, 0},
+        {ZEP_C_FLOAT, 32, true, false, 4}, {ZEP_C_FLOAT, 7, true, false, 4},
+        {ZEP_C_DOUBLE, 64, true, false, 8}, {0, 8, false, false, 0},
+        {4, 8, false, false, 0}, {-1, 8, false, false, 0},
+    }; // clang-format on
     for (const Case &c : cases) {
         SCOPED_TRACE(std::to_string(c.type) + "/" + std::to_string(c.bits));
         Encoder e = nullptr;

@@ -161,7 +161,7 @@ TEST_F(CrashersTest, EveryFileFailsCleanlyWithItsCode)
 TEST_F(CrashersTest, DISABLED_Regenerate)
 {
     for (const Crasher &c : kCrashers)
-        ASSERT_TRUE(!c.make || write_file((kFolder / c.file).string(), c.make())) << c.file;
+        ASSERT_TRUE(!c.make || write_bytes((kFolder / c.file).string(), c.make())) << c.file;
 }
 
 } // namespace

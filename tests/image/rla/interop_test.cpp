@@ -9,14 +9,9 @@
 // rule of its own: sizes, horizontal origins and pixels are compared.
 #include <gtest/gtest.h>
 
-#include <cstdint>
-#include <cstring>
 #include <optional>
-#include <ostream>
-#include <string>
-#include <vector>
 
-#include "image/core/image_support.h"
+#include "rla_support.h"
 
 #ifdef ZEP_TEST_PEER_API
 #include <OpenImageIO/imageio.h>
@@ -24,7 +19,7 @@
 
 namespace {
 
-// ---- Pictures ---------------------------------------------------------------
+using namespace rlatest;
 
 enum class T { u8, u16, u32, f32, f64 };
 
@@ -41,7 +36,6 @@ double load(T t, const uint8_t *p)
            : t == T::f32 ? get(float())
                          : get(double());
 }
-
 void store(T t, double v, uint8_t *p)
 {
     const auto put = [p](auto x) { std::memcpy(p, &x, sizeof x); };
@@ -52,50 +46,80 @@ void store(T t, double v, uint8_t *p)
                   : put(v);
 }
 
-// Runs of six equal samples every sixteen pixels, hashed samples between
-// them, using every byte of the type; floats exact in single precision.
-double sample(T t, int c, int x, int y)
+std::optional<T> type_of(const ZEP_CHAN_GROUP &g)
 {
-    uint32_t h;
-    if (x % 16 < 6) {
-        h = static_cast<uint32_t>(y * 5 + c * 3 + 1) * 0x01010101u;
-    } else {
-        h = static_cast<uint32_t>(x) * 73856093u ^ static_cast<uint32_t>(y) * 19349663u ^
-            static_cast<uint32_t>(c + 1) * 83492791u;
-        h ^= h >> 13;
-        h *= 0x5bd1e995u;
-        h ^= h >> 15;
-    }
-    return t == T::u8    ? h & 0xFF
-           : t == T::u16 ? h & 0xFFFF
-           : t == T::u32 ? h
-                         : ((h & 0xFFFF) - 30000.0) / 8;
+    if (g.type == ZEP_C_FLOAT) return T::f32;
+    if (g.type == ZEP_C_DOUBLE) return T::f64;
+    if (g.type != ZEP_C_INTEGER) return std::nullopt;
+    return g.width <= 8 ? T::u8 : g.width <= 16 ? T::u16 : T::u32;
 }
 
-// A picture as the peer sees it: full size, data window (rows from the
-// top) and per channel the type and the values row by row.
-struct PeerImage {
-    int full_width = 0, full_height = 0;
-    int x = 0, y = 0, width = 0, height = 0;
+// Per channel the type and the values, row by row from the top.
+struct Grid {
+    int width = 0, height = 0;
     std::vector<T> types;
     std::vector<std::vector<double>> values;
 
-    double at(size_t c, int col, int row) const
+    Grid &size(int w, int h)
     {
-        return values[c][static_cast<size_t>(row) * width + col];
+        width = w, height = h;
+        values.assign(types.size(), std::vector<double>(size_t(w) * size_t(h)));
+        return *this;
+    }
+    double &at(size_t c, int col, int row) { return values[c][size_t(row * width + col)]; }
+    double at(size_t c, int col, int row) const { return values[c][size_t(row * width + col)]; }
+    // Row `row` from a channel table of one line, from column `from` on.
+    void take_row(int row, void *const *table, int from)
+    {
+        for (size_t c = 0; c < types.size(); ++c)
+            for (int col = 0; col < width; ++col)
+                at(c, col, row) = load(types[c], static_cast<const uint8_t *>(table[c]) +
+                                                     size_t(from + col) * bytes_of(types[c]));
     }
 };
 
+// "" or the first difference of got from want.
+std::string diff(const Grid &got, const Grid &want)
+{
+    if (got.width != want.width || got.height != want.height || got.types != want.types)
+        return "sizes or channel types differ";
+    for (size_t c = 0; c < got.types.size(); ++c)
+        for (int r = 0; r < got.height; ++r)
+            for (int i = 0; i < got.width; ++i)
+                if (got.at(c, i, r) != want.at(c, i, r))
+                    return "channel " + std::to_string(c) + " row " + std::to_string(r) + " column " +
+                           std::to_string(i) + ": " + std::to_string(got.at(c, i, r)) +
+                           " != " + std::to_string(want.at(c, i, r));
+    return "";
+}
+
+// A picture as the peer sees it: full size, data window (rows from the top).
+struct PeerImage {
+    int full_width = 0, full_height = 0, x = 0, y = 0;
+    Grid g;
+};
+
+// Runs of six equal samples every sixteen pixels, hashed samples between
+// them, using every byte of the type; floats exact in single precision.
 PeerImage peer_picture(int full_width, int full_height, int x, int y, int width, int height,
                        std::vector<T> types)
 {
-    PeerImage p{full_width, full_height, x, y, width, height, std::move(types), {}};
-    for (size_t c = 0; c < p.types.size(); ++c) {
-        p.values.emplace_back();
+    PeerImage p{full_width, full_height, x, y, {0, 0, std::move(types), {}}};
+    p.g.size(width, height);
+    for (size_t c = 0; c < p.g.types.size(); ++c)
         for (int row = 0; row < height; ++row)
-            for (int col = 0; col < width; ++col)
-                p.values.back().push_back(sample(p.types[c], static_cast<int>(c), col, row));
-    }
+            for (int col = 0; col < width; ++col) {
+                uint32_t h = uint32_t(row * 5 + int(c) * 3 + 1) * 0x01010101u;
+                if (col % 16 >= 6) {
+                    h = uint32_t(col) * 73856093u ^ uint32_t(row) * 19349663u ^ uint32_t(c + 1) * 83492791u;
+                    h ^= h >> 13, h *= 0x5bd1e995u, h ^= h >> 15;
+                }
+                const T t = p.g.types[c];
+                p.g.at(c, col, row) = t == T::u8    ? h & 0xFF
+                                      : t == T::u16 ? h & 0xFFFF
+                                      : t == T::u32 ? h
+                                                    : ((h & 0xFFFF) - 30000.0) / 8;
+            }
     return p;
 }
 
@@ -120,7 +144,7 @@ std::optional<PeerImage> peer_read(const std::string &path, std::string *why)
         return std::nullopt;
     }
     const OIIO::ImageSpec s = in->spec_dimensions(0); // sizes, origin and channel types
-    PeerImage p{s.full_width, s.full_height, s.x, s.y, s.width, s.height, {}, {}};
+    PeerImage p{s.full_width, s.full_height, s.x, s.y, {s.width, s.height, {}, {}}};
     for (int c = 0; c < s.nchannels; ++c) {
         const OIIO::TypeDesc d = s.channelformat(c);
         std::optional<T> t;
@@ -136,10 +160,10 @@ std::optional<PeerImage> peer_read(const std::string &path, std::string *why)
             *why = in->geterror();
             return std::nullopt;
         }
-        p.types.push_back(*t);
-        p.values.emplace_back(n);
+        p.g.types.push_back(*t);
+        p.g.values.emplace_back(n);
         for (size_t i = 0; i < n; ++i)
-            p.values.back()[i] = load(*t, &raw[i * bytes_of(*t)]);
+            p.g.values.back()[i] = load(*t, &raw[i * bytes_of(*t)]);
     }
     return p;
 }
@@ -148,8 +172,9 @@ std::optional<PeerImage> peer_read(const std::string &path, std::string *why)
 std::optional<PeerImage> peer_create(const std::string &path, const PeerImage &want,
                                      std::string *why)
 {
-    const int n = static_cast<int>(want.types.size());
-    OIIO::ImageSpec s(want.width, want.height, n, desc_of(want.types[0]));
+    const Grid &g = want.g;
+    const int n = static_cast<int>(g.types.size());
+    OIIO::ImageSpec s(g.width, g.height, n, desc_of(g.types[0]));
     s.x = want.x;
     s.y = want.y;
     s.full_x = s.full_y = 0;
@@ -161,17 +186,17 @@ std::optional<PeerImage> peer_create(const std::string &path, const PeerImage &w
     s.z_channel = n >= 5 ? 4 : -1;
     size_t pixel = 0;
     bool mixed = false;
-    for (T t : want.types) {
+    for (T t : g.types) {
         pixel += bytes_of(t);
-        mixed = mixed || t != want.types[0];
+        mixed = mixed || t != g.types[0];
         s.channelformats.push_back(desc_of(t));
     }
     if (!mixed) s.channelformats.clear();
-    std::vector<uint8_t> data(pixel * want.width * want.height);
-    for (int row = 0, i = 0; row < want.height; ++row)
-        for (int col = 0; col < want.width; ++col, ++i)
-            for (size_t c = 0, off = 0; c < want.types.size(); off += bytes_of(want.types[c++]))
-                store(want.types[c], want.at(c, col, row), &data[i * pixel + off]);
+    std::vector<uint8_t> data(pixel * size_t(g.width) * size_t(g.height));
+    for (int row = 0, i = 0; row < g.height; ++row)
+        for (int col = 0; col < g.width; ++col, ++i)
+            for (size_t c = 0, off = 0; c < g.types.size(); off += bytes_of(g.types[c++]))
+                store(g.types[c], g.at(c, col, row), &data[size_t(i) * pixel + off]);
     auto out = OIIO::ImageOutput::create(path);
     if (!out || !out->open(path, s) || !out->write_image(OIIO::TypeDesc::UNKNOWN, data.data()) ||
         !out->close()) {
@@ -192,150 +217,47 @@ std::optional<PeerImage> peer_create(const std::string &, const PeerImage &, std
 
 // ---- Our side, through the shipped "rla" module ----------------------------------
 
-// A picture as our reader delivers it: windows, and per channel the type
-// and the values of the whole window, line by line from the bottom.
+// The channel types of d, all known, or nullopt.
+std::optional<std::vector<T>> types_of(const ZEP_IMAGE_DESC &d)
+{
+    std::vector<T> types;
+    for (const ZEP_CHAN_GROUP *g : {&d.chan, &d.matte, &d.aux}) {
+        const auto t = type_of(*g);
+        if (g->count != 0 && !t) return std::nullopt;
+        if (t) types.insert(types.end(), size_t(g->count), *t);
+    }
+    return types;
+}
+
+// A picture as our reader delivers it: windows, and the whole window.
 struct OurImage {
     ZEP_WINDOW window{}, active{};
-    std::vector<T> types;
-    std::vector<std::vector<double>> values;
-
-    int width() const { return window.right - window.left + 1; }
-    double &at(size_t c, int x, int y)
-    {
-        return values[c][static_cast<size_t>(y - window.bottom) * width() + (x - window.left)];
-    }
+    Grid g;
 };
-
-struct Group {
-    int count;
-    T type;
-};
-
-ZEP_CHAN_GROUP group_of(Group g, char *format)
-{
-    const int type = g.type == T::f32   ? ZEP_C_FLOAT
-                     : g.type == T::f64 ? ZEP_C_DOUBLE
-                                        : ZEP_C_INTEGER;
-    return {format, g.count, type, static_cast<int32_t>(bytes_of(g.type) * 8)};
-}
-
-std::optional<T> type_of(const ZEP_CHAN_GROUP &g)
-{
-    if (g.type == ZEP_C_FLOAT) return T::f32;
-    if (g.type == ZEP_C_DOUBLE) return T::f64;
-    if (g.type != ZEP_C_INTEGER) return std::nullopt;
-    return g.width <= 8 ? T::u8 : g.width <= 16 ? T::u16 : T::u32;
-}
-
-// Writes the picture (active pixels from `sample`) through ZEP_open; the
-// line writes run with every allocation failing. Returns "" or the fault.
-std::string write_ours(const std::string &path, ZEP_WINDOW window, ZEP_WINDOW active, Group chan,
-                       Group matte, Group aux, OurImage *written)
-{
-    static char rgb[] = "rgb";
-    ZEP_IMAGE_DESC d{};
-    d.usage = 1;
-    d.response.kind = ZEP_CURVE_ANALYTIC;
-    d.response.gamma = 1.0f;
-    d.response.elem_type = ZEP_C_INTEGER;
-    d.response.elem_width = 8;
-    d.aspect_ratio = 1.0f;
-    d.window = window;
-    d.active = active;
-    d.planar = 1;
-    d.chan = group_of(chan, rgb);
-    d.matte = group_of(matte, nullptr);
-    d.aux = group_of(aux, nullptr);
-    d.index = {nullptr, 0, ZEP_C_INTEGER, 8};
-
-    written->window = window;
-    written->active = active;
-    written->types.clear();
-    for (Group g : {chan, matte, aux})
-        written->types.insert(written->types.end(), g.count, g.type);
-    const int w = window.right - window.left + 1;
-    written->values.assign(
-        written->types.size(),
-        std::vector<double>(static_cast<size_t>(w) * (window.top - window.bottom + 1)));
-
-    ZEP_INFO info;
-    ZEP_info_init(&info);
-    std::string name = path;
-    info.handle = name.data();
-    info.full_path = 1;
-    info.num_images = 1;
-    info.images = &d;
-    ZEP_OBJECT *h = ZEP_open(&info, "w");
-    ZEP_info_cleanup(&info, 0);
-    if (!h) return "open for writing: " + std::to_string(zep__err);
-    void **table = ZEP_chan_alloc(&d, w, "test", nullptr);
-    if (!table) {
-        ZEP_close(h);
-        return "no channel table";
-    }
-    std::string fault;
-    err__alloc_fail(1, 1);
-    for (int y = window.bottom; y <= window.top && fault.empty(); ++y) {
-        for (size_t c = 0; c < written->types.size(); ++c) {
-            const T t = written->types[c];
-            for (int x = window.left; x <= window.right; ++x) {
-                const bool inside =
-                    x >= active.left && x <= active.right && y >= active.bottom && y <= active.top;
-                const double v = inside ? sample(t, static_cast<int>(c), x, y) : 0;
-                store(t, v, static_cast<uint8_t *>(table[c]) + (x - window.left) * bytes_of(t));
-                written->at(c, x, y) = v;
-            }
-        }
-        if (ZEP_scan_write(h, y, table) != 0)
-            fault = "line " + std::to_string(y) + ": " + std::to_string(zep__err);
-    }
-    if (const int tried = err__alloc_fail(0, 0); tried != 0 && fault.empty())
-        fault = std::to_string(tried) + " allocations during line writes";
-    ZEP_chan_free(table);
-    if (ZEP_close(h) != 0 && fault.empty()) fault = "close: " + std::to_string(zep__err);
-    return fault;
-}
 
 // Reads every line (in file order, with every allocation failing) through
 // ZEP_open. On failure *code holds zep__err of the open or of the line.
 std::optional<OurImage> read_ours(const std::string &path, int *code)
 {
-    ZEP_INFO info;
-    ZEP_info_init(&info);
-    std::string name = path;
-    info.handle = name.data();
-    info.full_path = 1;
+    Info info(path);
+    info.info.full_path = 1;
     zep__err = 0;
-    ZEP_OBJECT *h = ZEP_open(&info, "r");
-    ZEP_info_cleanup(&info, 0);
+    ZEP_OBJECT *h = info.open("r");
     *code = zep__err;
     if (!h) return std::nullopt;
-    OurImage img;
     std::optional<OurImage> result;
-    if (h->info.num_images == 1) {
-        const ZEP_IMAGE_DESC &d = h->info.images[0];
-        img.window = d.window;
-        img.active = d.active;
-        bool known = true;
-        for (const ZEP_CHAN_GROUP *g : {&d.chan, &d.matte, &d.aux}) {
-            const auto t = type_of(*g);
-            known = known && (g->count == 0 || t);
-            if (t) img.types.insert(img.types.end(), g->count, *t);
-        }
-        img.values.assign(img.types.size(),
-                          std::vector<double>(static_cast<size_t>(img.width()) *
-                                              (img.window.top - img.window.bottom + 1)));
+    const auto types = h->info.num_images == 1 ? types_of(h->info.images[0]) : std::nullopt;
+    if (types) {
+        const ZEP_WINDOW &w = h->info.images[0].window;
+        OurImage img{w, h->info.images[0].active, {0, 0, *types, {}}};
+        img.g.size(w.right - w.left + 1, w.top - w.bottom + 1);
         err__alloc_fail(1, 1);
-        bool ok = known;
-        for (int y = img.window.bottom; y <= img.window.top && ok; ++y) {
+        bool ok = true;
+        for (int y = w.bottom; y <= w.top && ok; ++y) {
             void **table = nullptr;
             ok = ZEP_scan_read(h, y, &table) == 0;
             *code = zep__err;
-            for (size_t c = 0; ok && c < img.types.size(); ++c)
-                for (int x = img.window.left; x <= img.window.right; ++x)
-                    img.at(c, x, y) =
-                        load(img.types[c], static_cast<const uint8_t *>(table[c]) +
-                                               (x - img.window.left) * bytes_of(img.types[c]));
+            if (ok) img.g.take_row(w.top - y, table, 0);
         }
         if (err__alloc_fail(0, 0) != 0 && *code == 0) *code = ZEP_E_NOMEM;
         if (ok) result = img;
@@ -344,7 +266,7 @@ std::optional<OurImage> read_ours(const std::string &path, int *code)
     return result;
 }
 
-class RlaInterop : public zt::LibTest {
+class RlaInterop : public LibTest {
   protected:
     void SetUp() override
     {
@@ -355,177 +277,136 @@ class RlaInterop : public zt::LibTest {
     std::string file(const std::string &name) const { return LibTest::file(name + ".rla"); }
 };
 
-// ---- Ours, read by the peer ----------------------------------------------------------
+constexpr int kI = ZEP_C_INTEGER, kF = ZEP_C_FLOAT;
 
-struct OursCase {
-    const char *name;
-    Group chan, matte, aux;
-    ZEP_WINDOW window, active;
-};
-
-const OursCase kOurs[] = {
-    {"int8", {3, T::u8}, {1, T::u8}, {1, T::f32}, {0, 47, 0, 31}, {5, 40, 3, 27}},
-    {"int16", {3, T::u16}, {1, T::u16}, {1, T::f32}, {0, 39, 0, 20}, {0, 39, 0, 20}},
-    {"int32", {3, T::u32}, {1, T::u32}, {1, T::u32}, {0, 33, 0, 12}, {2, 30, 0, 12}},
-    {"float", {3, T::f32}, {1, T::f32}, {1, T::f32}, {0, 29, 0, 17}, {4, 25, 6, 17}},
-    {"mixed", {3, T::u16}, {1, T::u8}, {1, T::f32}, {0, 35, 0, 15}, {1, 34, 2, 13}},
-    {"colour_only", {3, T::u8}, {0, T::u8}, {0, T::u8}, {0, 300, 0, 4}, {0, 300, 0, 4}},
-};
-
-void PrintTo(const OursCase &k, std::ostream *os) { *os << k.name; }
-
-class OursReadByPeer : public RlaInterop, public ::testing::WithParamInterface<OursCase> {};
-
-TEST_P(OursReadByPeer, SamePixels)
+TEST_F(RlaInterop, OursReadByThePeerWithTheSamePixels)
 {
-    const OursCase &k = GetParam();
-    const std::string path = file(k.name);
-    OurImage ours;
-    ASSERT_EQ(write_ours(path, k.window, k.active, k.chan, k.matte, k.aux, &ours), "");
-    EXPECT_TRUE(zt::reports.empty()) << zt::reports.front().message;
+    const struct {
+        const char *name;
+        Group chan, matte, aux;
+        ZEP_WINDOW window, active;
+    } cases[] = {
+        {"int8", {3, kI, 8}, {1, kI, 8}, {1, kF, 32}, {0, 47, 0, 31}, {5, 40, 3, 27}},
+        {"int16", {3, kI, 16}, {1, kI, 16}, {1, kF, 32}, {0, 39, 0, 20}, {0, 39, 0, 20}},
+        {"int32", {3, kI, 32}, {1, kI, 32}, {1, kI, 32}, {0, 33, 0, 12}, {2, 30, 0, 12}},
+        {"float", {3, kF, 32}, {1, kF, 32}, {1, kF, 32}, {0, 29, 0, 17}, {4, 25, 6, 17}},
+        {"mixed", {3, kI, 16}, {1, kI, 8}, {1, kF, 32}, {0, 35, 0, 15}, {1, 34, 2, 13}},
+        {"colour_only", {3, kI, 8}, {0, kI, 8}, {0, kI, 8}, {0, 300, 0, 4}, {0, 300, 0, 4}},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        reports.clear();
+        const std::string path = file(k.name);
+        std::vector<ZEP_IMAGE_DESC> images{describe(k.window, k.chan, k.matte, k.aux)};
+        images[0].active = k.active;
+        images[0].chan.format = const_cast<char *>("rgb");
+        Info info(path, nullptr, images);
+        info.info.full_path = 1;
+        ZEP_OBJECT *h = info.open("w");
+        ASSERT_NE(h, nullptr) << zep__err;
+        const int width = k.window.right - k.window.left + 1;
+        Chan table(images[0], width);
+        err__alloc_fail(1, 1); // the line writes allocate nothing
+        EXPECT_EQ(write_image(h, 0, 0, table.table), 0);
+        EXPECT_EQ(err__alloc_fail(0, 0), 0);
+        EXPECT_EQ(ZEP_close(h), 0);
+        EXPECT_TRUE(reports.empty()) << reports.front().message;
 
-    std::string why;
-    const auto peer = peer_read(path, &why);
-    ASSERT_TRUE(peer) << why;
-    const int aw = k.active.right - k.active.left + 1;
-    const int ah = k.active.top - k.active.bottom + 1;
-    EXPECT_EQ(peer->full_width, ours.width());
-    EXPECT_EQ(peer->full_height, k.window.top - k.window.bottom + 1);
-    EXPECT_EQ(peer->x, k.active.left - k.window.left);
-    ASSERT_EQ(peer->width, aw);
-    ASSERT_EQ(peer->height, ah);
-    ASSERT_EQ(peer->types, ours.types);
-
-    int wrong = 0;
-    std::string first;
-    for (size_t c = 0; c < ours.types.size(); ++c)
-        for (int r = 0; r < ah; ++r)
-            for (int i = 0; i < aw; ++i) {
-                const double want = ours.at(c, k.active.left + i, k.active.top - r);
-                const double got = peer->at(c, i, r);
-                if (got == want) continue;
-                if (wrong++ == 0)
-                    first = "channel " + std::to_string(c) + " row " + std::to_string(r) +
-                            " column " + std::to_string(i) + ": " + std::to_string(got) +
-                            " != " + std::to_string(want);
-            }
-    EXPECT_EQ(wrong, 0) << first;
+        // What went in: the active part of the lines write_image filled.
+        Grid want{0, 0, *types_of(images[0]), {}};
+        want.size(k.active.right - k.active.left + 1, k.active.top - k.active.bottom + 1);
+        for (int r = 0; r < want.height; ++r) {
+            fill_table(table.table, images[0], width, k.active.top - r);
+            want.take_row(r, table.table, k.active.left - k.window.left);
+        }
+        std::string why;
+        const auto peer = peer_read(path, &why);
+        ASSERT_TRUE(peer) << why;
+        EXPECT_EQ(peer->full_width, width);
+        EXPECT_EQ(peer->full_height, k.window.top - k.window.bottom + 1);
+        EXPECT_EQ(peer->x, k.active.left - k.window.left);
+        EXPECT_EQ(diff(peer->g, want), "");
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Layouts, OursReadByPeer, ::testing::ValuesIn(kOurs),
-                         [](const auto &info) { return std::string(info.param.name); });
-
-// ---- The peer's, read by us ------------------------------------------------------------
-
-struct PeerCase {
-    const char *name;
-    std::vector<T> types; // R, G, B, then A (a matte), then Z (auxiliary)
-    int full_width, full_height;
-    int x, width, height; // data window at the top (y origin 0)
-};
-
-const PeerCase kPeer[] = {
-    {"int8_rgba", {T::u8, T::u8, T::u8, T::u8}, 37, 21, 0, 37, 21},
-    {"int16_rgba", {T::u16, T::u16, T::u16, T::u16}, 33, 17, 0, 33, 17},
-    {"int32_rgb", {T::u32, T::u32, T::u32}, 29, 11, 0, 29, 11},
-    {"float_rgba", {T::f32, T::f32, T::f32, T::f32}, 31, 13, 0, 31, 13},
-    {"int8_crop", {T::u8, T::u8, T::u8}, 64, 48, 10, 30, 20},
-    {"float_rgbaz", {T::f32, T::f32, T::f32, T::f32, T::f32}, 24, 9, 0, 24, 9},
-};
-// No case mixes types: the peer's writer reads past its own buffers then.
-
-void PrintTo(const PeerCase &k, std::ostream *os) { *os << k.name; }
-
-class PeerReadByOurs : public RlaInterop, public ::testing::WithParamInterface<PeerCase> {};
-
-TEST_P(PeerReadByOurs, SamePixels)
+TEST_F(RlaInterop, ThePeersFilesReadByOursWithTheSamePixels)
 {
-    const PeerCase &k = GetParam();
-    const std::string path = file(k.name);
-    std::string why;
-    const auto peer = peer_create(
-        path, peer_picture(k.full_width, k.full_height, k.x, 0, k.width, k.height, k.types), &why);
-    ASSERT_TRUE(peer) << why;
+    // R, G, B, then A (a matte), then Z (auxiliary); data window at the top.
+    // No case mixes types: the peer's writer reads past its own buffers then.
+    const struct {
+        const char *name;
+        std::vector<T> types;
+        int full_width, full_height, x, width, height;
+    } cases[] = {
+        {"int8_rgba", {T::u8, T::u8, T::u8, T::u8}, 37, 21, 0, 37, 21},
+        {"int16_rgba", {T::u16, T::u16, T::u16, T::u16}, 33, 17, 0, 33, 17},
+        {"int32_rgb", {T::u32, T::u32, T::u32}, 29, 11, 0, 29, 11},
+        {"float_rgba", {T::f32, T::f32, T::f32, T::f32}, 31, 13, 0, 31, 13},
+        {"int8_crop", {T::u8, T::u8, T::u8}, 64, 48, 10, 30, 20},
+        {"float_rgbaz", {T::f32, T::f32, T::f32, T::f32, T::f32}, 24, 9, 0, 24, 9},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        reports.clear();
+        const std::string path = file(k.name);
+        std::string why;
+        const auto peer = peer_create(
+            path, peer_picture(k.full_width, k.full_height, k.x, 0, k.width, k.height, k.types), &why);
+        ASSERT_TRUE(peer) << why;
 
-    int code = 0;
-    auto ours = read_ours(path, &code);
-    ASSERT_TRUE(ours) << "zep__err " << code << "; "
-                      << (zt::reports.empty() ? "" : zt::reports[0].message);
-    EXPECT_EQ(code, 0);
-    EXPECT_TRUE(zt::reports.empty()) << zt::reports.front().message;
-    EXPECT_EQ(ours->window.left, 0);
-    EXPECT_EQ(ours->window.right, k.full_width - 1);
-    EXPECT_EQ(ours->window.bottom, 0);
-    EXPECT_EQ(ours->window.top, k.full_height - 1);
-    EXPECT_EQ(ours->active.left, k.x);
-    EXPECT_EQ(ours->active.right, k.x + k.width - 1);
-    EXPECT_EQ(ours->active.top - ours->active.bottom + 1, k.height);
-    ASSERT_EQ(ours->types, peer->types);
-
-    int wrong = 0;
-    std::string first;
-    for (size_t c = 0; c < ours->types.size(); ++c)
-        for (int y = ours->window.bottom; y <= ours->window.top; ++y)
-            for (int x = ours->window.left; x <= ours->window.right; ++x) {
-                const bool inside = x >= ours->active.left && x <= ours->active.right &&
-                                    y >= ours->active.bottom && y <= ours->active.top;
-                const double want = inside ? peer->at(c, x - k.x, ours->active.top - y) : 0;
-                const double got = ours->at(c, x, y);
-                if (got == want) continue;
-                if (wrong++ == 0)
-                    first = "channel " + std::to_string(c) + " line " + std::to_string(y) +
-                            " pixel " + std::to_string(x) + ": " + std::to_string(got) +
-                            " != " + std::to_string(want);
-            }
-    EXPECT_EQ(wrong, 0) << first;
+        int code = 0;
+        const auto ours = read_ours(path, &code);
+        ASSERT_TRUE(ours) << "zep__err " << code << "; " << (reports.empty() ? "" : reports[0].message);
+        EXPECT_EQ(code, 0);
+        EXPECT_TRUE(reports.empty()) << reports.front().message;
+        const ZEP_WINDOW &w = ours->window, &a = ours->active;
+        EXPECT_TRUE(w.left == 0 && w.right == k.full_width - 1 && w.bottom == 0 &&
+                    w.top == k.full_height - 1);
+        EXPECT_TRUE(a.left == k.x && a.right == k.x + k.width - 1);
+        EXPECT_EQ(a.top - a.bottom + 1, k.height);
+        // The peer's rows where our reader placed them, zeros around.
+        Grid want{0, 0, peer->g.types, {}};
+        want.size(k.full_width, k.full_height);
+        for (size_t c = 0; c < want.types.size(); ++c)
+            for (int y = a.bottom; y <= a.top; ++y)
+                for (int x = a.left; x <= a.right; ++x)
+                    want.at(c, x, w.top - y) = peer->g.at(c, x - k.x, a.top - y);
+        EXPECT_EQ(diff(ours->g, want), "");
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Layouts, PeerReadByOurs, ::testing::ValuesIn(kPeer),
-                         [](const auto &info) { return std::string(info.param.name); });
-
-// ---- The peer's files that are not sound RLA files ----------------------------------------
 
 // Doubles the peer stores as 64-bit integer groups (which it cannot read
 // back itself), and a data window off the top edge, which the peer stores
 // as an active window below line 0.
-struct RefusedCase {
-    const char *name;
-    T type;
-    int y;
-    int code;
-    zep::Message message;
-};
-
-const RefusedCase kRefused[] = {
-    {"double", T::f64, 0, ZEP_E_UNSUPPORTED, zep::kNoImageWidth},
-    {"negative_active", T::u8, 5, ZEP_E_NOT_KIND, zep::kNotOurFile},
-};
-
-void PrintTo(const RefusedCase &k, std::ostream *os) { *os << k.name; }
-
-class PeerRefusedByOurs : public RlaInterop, public ::testing::WithParamInterface<RefusedCase> {};
-
-TEST_P(PeerRefusedByOurs, OpenFailsWithTheRightCode)
+TEST_F(RlaInterop, ThePeersFilesThatAreNotSoundAreRefused)
 {
-    const RefusedCase &k = GetParam();
-    const std::string path = file(k.name);
-    const bool crop = k.y != 0;
-    std::string why;
-    (void)peer_create(path,
-                      peer_picture(16, 12, crop ? 2 : 0, k.y, crop ? 10 : 16, crop ? 6 : 12,
-                                   {k.type, k.type, k.type}),
-                      &why);
-    // The peer writes the file, reporting the double one as unreadable.
-    ASSERT_TRUE(std::filesystem::exists(path)) << why;
-
-    int code = 0;
-    EXPECT_FALSE(read_ours(path, &code));
-    EXPECT_EQ(code, k.code);
-    ASSERT_EQ(zt::reports.size(), 1u);
-    EXPECT_EQ(zt::reports[0].format, k.message.text);
+    const struct {
+        const char *name;
+        T type;
+        int y, code;
+        const zep::Message &message;
+    } cases[] = {
+        {"double", T::f64, 0, ZEP_E_UNSUPPORTED, zep::kNoImageWidth},
+        {"negative_active", T::u8, 5, ZEP_E_NOT_KIND, zep::kNotOurFile},
+    };
+    for (const auto &k : cases) {
+        SCOPED_TRACE(k.name);
+        reports.clear();
+        const std::string path = file(k.name);
+        const bool crop = k.y != 0;
+        std::string why;
+        (void)peer_create(path,
+                          peer_picture(16, 12, crop ? 2 : 0, k.y, crop ? 10 : 16, crop ? 6 : 12,
+                                       {k.type, k.type, k.type}),
+                          &why);
+        // The peer writes the file, reporting the double one as unreadable.
+        ASSERT_TRUE(fs::exists(path)) << why;
+        int code = 0;
+        EXPECT_FALSE(read_ours(path, &code));
+        EXPECT_EQ(code, k.code);
+        ASSERT_EQ(reports.size(), 1u);
+        EXPECT_EQ(reports[0].format, k.message.text);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Files, PeerRefusedByOurs, ::testing::ValuesIn(kRefused),
-                         [](const auto &info) { return std::string(info.param.name); });
 
 } // namespace

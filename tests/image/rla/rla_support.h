@@ -5,10 +5,15 @@
 #ifndef ZEP_TESTS_IMAGE_RLA_RLA_SUPPORT_H
 #define ZEP_TESTS_IMAGE_RLA_RLA_SUPPORT_H
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <optional>
@@ -58,11 +63,22 @@ inline Bytes file_bytes(const std::string &path)
     std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-inline bool write_file(const std::string &path, const Bytes &b)
+inline bool write_bytes(const std::string &path, const Bytes &b)
 {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(b.data()), std::streamsize(b.size()));
     return bool(out.flush());
+}
+
+// Runs body in a child process; returns its exit status (-1: it died).
+inline int in_child(const std::function<int()> &body)
+{
+    std::fflush(stdout), std::fflush(stderr);
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // ---- Hand-made files --------------------------------------------------------
@@ -238,7 +254,7 @@ class RlaTest : public LibTest {
     void TearDown() override { unsetenv("KV_IMG_DIR"), LibTest::TearDown(); }
     std::string put(const std::string &name, const Bytes &bytes) const
     {
-        EXPECT_TRUE(write_file(file(name), bytes));
+        EXPECT_TRUE(write_bytes(file(name), bytes));
         return file(name);
     }
     static bool reported(const std::string &message)

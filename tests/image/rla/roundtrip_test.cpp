@@ -31,35 +31,30 @@ std::string check_image(ZEP_OBJECT *r, int i, const ZEP_IMAGE_DESC &written, int
     const int width = width_of(win);
     ZEP_IMAGE_DESC layout = d;
     Chan want(layout, width);
-    void *saved = r->priv[0];
-    r->priv[0] = r->priv[i];
-    std::string diff;
-    for (int y = win.bottom; diff.empty() && y <= win.top; ++y) {
-        void **got = nullptr;
-        if (ZEP_scan_read(r, y, &got) != 0 || !got) {
-            diff = "line " + std::to_string(y) + " unreadable: " + std::to_string(zep__err);
-            break;
-        }
-        fill_table(want.table, d, width, y, salt);
-        int k = 0;
-        for (const ZEP_CHAN_GROUP *g : {&d.chan, &d.matte, &d.aux})
-            for (int c = 0; c < g->count && diff.empty(); ++c, ++k) {
-                const size_t size = sample_bytes(*g);
-                for (int x = 0; x < width && diff.empty(); ++x) {
-                    const bool stored = y >= act.bottom && y <= act.top &&
-                                        x + win.left >= act.left && x + win.left <= act.right;
-                    const auto *a = static_cast<const uint8_t *>(got[k]) + size_t(x) * size;
-                    const auto *b = static_cast<const uint8_t *>(want.table[k]) + size_t(x) * size;
-                    for (size_t j = 0; j < size; ++j)
-                        if (a[j] != (stored ? b[j] : 0)) {
-                            diff = "image " + std::to_string(i) + " line " + std::to_string(y) +
+    static const uint8_t zeros[8] = {};
+    std::swap(r->priv[0], r->priv[i]); // line reads go to image i meanwhile
+    const std::string diff = [&]() -> std::string {
+        for (int y = win.bottom; y <= win.top; ++y) {
+            void **got = nullptr;
+            if (ZEP_scan_read(r, y, &got) != 0 || !got)
+                return "line " + std::to_string(y) + " unreadable: " + std::to_string(zep__err);
+            fill_table(want.table, d, width, y, salt);
+            int k = 0;
+            for (const ZEP_CHAN_GROUP *g : {&d.chan, &d.matte, &d.aux})
+                for (int c = 0; c < g->count; ++c, ++k)
+                    for (int x = 0, size = int(sample_bytes(*g)); x < width; ++x) {
+                        const bool stored = y >= act.bottom && y <= act.top &&
+                                            x + win.left >= act.left && x + win.left <= act.right;
+                        const auto *b = static_cast<const uint8_t *>(want.table[k]) + x * size;
+                        if (std::memcmp(static_cast<const uint8_t *>(got[k]) + x * size,
+                                        stored ? b : zeros, size_t(size)) != 0)
+                            return "image " + std::to_string(i) + " line " + std::to_string(y) +
                                    " channel " + std::to_string(k) + " pixel " + std::to_string(x);
-                            break;
-                        }
-                }
-            }
-    }
-    r->priv[0] = saved;
+                    }
+        }
+        return "";
+    }();
+    std::swap(r->priv[0], r->priv[i]);
     return diff;
 }
 
@@ -74,43 +69,21 @@ std::vector<Layout> layouts()
     std::vector<Layout> out;
     // Every integer width in every group.
     for (int bits = 1; bits <= 32; ++bits)
-        out.push_back({"int" + std::to_string(bits),
-                       {3, ZEP_C_INTEGER, bits},
-                       {1, ZEP_C_INTEGER, bits % 32 + 1},
-                       {1, ZEP_C_INTEGER, 33 - bits},
-                       {0, 40, 0, 4},
-                       {0, 40, 0, 4}});
+        out.push_back({"int" + std::to_string(bits), {3, ZEP_C_INTEGER, bits},
+                       {1, ZEP_C_INTEGER, bits % 32 + 1}, {1, ZEP_C_INTEGER, 33 - bits},
+                       {0, 40, 0, 4}, {0, 40, 0, 4}});
     const ZEP_WINDOW w{10, 309, 3, 9}; // wide enough for 128-byte packets
-    out.push_back(
-        {"float", {3, ZEP_C_FLOAT, 32}, {1, ZEP_C_FLOAT, 32}, {2, ZEP_C_FLOAT, 32}, w, w});
-    out.push_back(
-        {"double", {1, ZEP_C_DOUBLE, 64}, {0, ZEP_C_DOUBLE, 64}, {1, ZEP_C_DOUBLE, 64}, w, w});
-    out.push_back(
-        {"mixed", {3, ZEP_C_INTEGER, 12}, {2, ZEP_C_FLOAT, 32}, {1, ZEP_C_DOUBLE, 64}, w, w});
-    out.push_back({"mattes only",
-                   {0, ZEP_C_INTEGER, 8},
-                   {4, ZEP_C_INTEGER, 24},
-                   {0, ZEP_C_INTEGER, 8},
-                   w,
-                   w});
-    out.push_back({"active inside, 8 bits",
-                   {3, ZEP_C_INTEGER, 8},
-                   {1, ZEP_C_INTEGER, 8},
-                   {0, ZEP_C_INTEGER, 8},
-                   w,
-                   {12, 300, 5, 7}});
-    out.push_back({"active inside, 16 and float",
-                   {1, ZEP_C_INTEGER, 16},
-                   {0, ZEP_C_INTEGER, 8},
-                   {1, ZEP_C_FLOAT, 32},
-                   w,
-                   {10, 10, 9, 9}});
-    out.push_back({"one pixel",
-                   {3, ZEP_C_INTEGER, 32},
-                   {1, ZEP_C_INTEGER, 8},
-                   {1, ZEP_C_DOUBLE, 64},
-                   {0, 0, 0, 0},
-                   {0, 0, 0, 0}});
+    constexpr int I = ZEP_C_INTEGER, F = ZEP_C_FLOAT, D = ZEP_C_DOUBLE;
+    // clang-format off
+    out.insert(out.end(), {
+        {"float", {3, F, 32}, {1, F, 32}, {2, F, 32}, w, w},
+        {"double", {1, D, 64}, {0, D, 64}, {1, D, 64}, w, w},
+        {"mixed", {3, I, 12}, {2, F, 32}, {1, D, 64}, w, w},
+        {"mattes only", {0, I, 8}, {4, I, 24}, {0, I, 8}, w, w},
+        {"active inside, 8 bits", {3, I, 8}, {1, I, 8}, {0, I, 8}, w, {12, 300, 5, 7}},
+        {"active inside, 16 and float", {1, I, 16}, {0, I, 8}, {1, F, 32}, w, {10, 10, 9, 9}},
+        {"one pixel", {3, I, 32}, {1, I, 8}, {1, D, 64}, {0, 0, 0, 0}, {0, 0, 0, 0}},
+    }); // clang-format on
     return out;
 }
 
@@ -192,12 +165,12 @@ TEST_F(RlaRoundTrip, BothLayoutsReadThroughBothModules)
 
     Bytes f = file_bytes(path("new.rlb"));
     ASSERT_TRUE(f.size() > 740 && f[26] == 0xFF && f[27] == 0xFE);
-    write_file(path("new.rla"), f);
+    write_bytes(path("new.rla"), f);
     f[26] = f[27] = 0;
     f[613] = 5;  // the field word
     f[659] = 16; // colour bits
-    write_file(path("old.rla"), f);
-    write_file(path("old.rlb"), f);
+    write_bytes(path("old.rla"), f);
+    write_bytes(path("old.rlb"), f);
     const std::tuple<const char *, const char *, int> cases[] = {
         {"new.rla", "rla", 3}, {"new.rlb", "rlb", 3}, {"old.rla", "rla", 0}, {"old.rlb", "rlb", 5}};
     for (const auto &[name, key, field] : cases) {

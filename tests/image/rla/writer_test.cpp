@@ -6,11 +6,9 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <functional>
 #include <random>
 #include <regex>
 
@@ -53,18 +51,6 @@ ZEP_OBJECT *open_writer(ZEP_INFO *app)
     return h;
 }
 
-// Runs body in a child process; returns its exit status (-1: it died).
-int in_child(const std::function<int()> &body)
-{
-    std::fflush(stdout);
-    std::fflush(stderr);
-    const pid_t pid = fork();
-    if (pid == 0) _exit(body());
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 class RlaWriterTest : public RlaTest {
   protected:
     std::string path(const std::string &name) const { return file(name); }
@@ -90,16 +76,11 @@ TEST_F(RlaWriterTest, OneImageHeaderTableAndRecords)
     d.aux.format = const_cast<char *>("depth");
     Info info(path("one.rla"), nullptr, images);
     ZEP_INFO &a = info.info;
-    a.name = const_cast<char *>("picture");
-    a.desc = const_cast<char *>("a test image");
-    a.program = const_cast<char *>("zeptest");
-    a.machine = const_cast<char *>("host1");
-    a.user = const_cast<char *>("me");
-    a.date = const_cast<char *>("{0}");
-    a.filter = const_cast<char *>("box");
-    a.job_num = 77;
-    a.frame = 12;
-    a.field = 1;
+    for (auto [field, text] : {std::pair{&a.name, "picture"}, {&a.desc, "a test image"},
+                               {&a.program, "zeptest"}, {&a.machine, "host1"}, {&a.user, "me"},
+                               {&a.date, "{0}"}, {&a.filter, "box"}})
+        *field = const_cast<char *>(text);
+    a.job_num = 77, a.frame = 12, a.field = 1;
     const float red[3] = {0.64f, 0.33f, 0.03f}, white[3] = {0.3127f, 0.329f, 0.3583f};
     std::memcpy(a.red_pri, red, sizeof red);
     std::memcpy(a.white_pt, white, sizeof white);
@@ -125,25 +106,16 @@ TEST_F(RlaWriterTest, OneImageHeaderTableAndRecords)
     EXPECT_TRUE(f[26] == 0xFF && f[27] == 0xFE && be32(f, 140) == 77);
     EXPECT_EQ(be32(f, 736), 0) << "next header of the last image";
 
-    char pair[64];
-    std::snprintf(pair, sizeof pair, "%7.4f %7.4f", double(red[0]), double(red[1]));
-    const std::string red_text = pair;
-    std::snprintf(pair, sizeof pair, "%7.4f %7.4f", double(white[0]), double(white[1]));
-    const std::string white_text = pair;
-    struct Text {
-        size_t at, size;
-        std::string value;
-    };
-    // clang-format off
-    const Text texts[] = {{28, 16, " 2.2000"}, {44, 24, red_text}, {116, 24, white_text},
+    const std::tuple<size_t, size_t, std::string> texts[] = {
+        // clang-format off
+        {28, 16, " 2.2000"}, {44, 24, " 0.6400  0.3300"}, {116, 24, " 0.3127  0.3290"},
         {144, 128, "picture"}, {272, 128, "a test image"}, {400, 64, "zeptest"}, {464, 32, "host1"},
         {496, 32, "me"}, {528, 20, "{0}"}, {548, 24, "square"}, {572, 8, "1.250"}, {580, 32, "raw"},
-        {626, 32, "box"}, {668, 32, "depth"}};
-    // clang-format on
+        {626, 32, "box"}, {668, 32, "depth"}}; // clang-format on
     bool nul_filled = false;
-    for (const Text &t : texts) {
-        EXPECT_EQ(text_at(f, t.at, t.size, &nul_filled), t.value) << "text at " << t.at;
-        EXPECT_TRUE(nul_filled) << "text at " << t.at;
+    for (const auto &[at, size, value] : texts) {
+        EXPECT_EQ(text_at(f, at, size, &nul_filled), value) << "text at " << at;
+        EXPECT_TRUE(nul_filled) << "text at " << at;
     }
     EXPECT_TRUE(std::regex_match(text_at(f, 614, 12, &nul_filled),
                                  std::regex("[0-9]{2}:[0-9]{2}:[0-9]{2}")));
@@ -260,25 +232,21 @@ TEST_F(RlaWriterTest, StandardOutputIsNeverSoughtOrPatched)
     EXPECT_TRUE(f[second + 26] == 0xFF && be16(f, second + 6) == 1 && be32(f, second + 740) > 752);
 }
 
-// Runs body in a child whose files may not grow beyond the size it passes
-// to the setter it is given; returns "" or the fault the child saw.
-int with_file_limit(const std::function<int(const std::function<void(rlim_t)> &)> &body)
+// Lets this process's files grow to `limit` bytes only, a write beyond
+// failing with EFBIG rather than a signal.
+void limit_files(rlim_t limit)
 {
-    return in_child([&] {
-        signal(SIGXFSZ, SIG_IGN);
-        return body([](rlim_t limit) {
-            const rlimit r{limit, limit};
-            setrlimit(RLIMIT_FSIZE, &r);
-        });
-    });
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit r{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &r);
 }
 
 TEST_F(RlaWriterTest, WriteFailuresAreReportedAtTheHeaderARecordOrTheClose)
 {
     const std::string file = path("full.rla");
     const std::string message = text_of(zep::kCannotWrite, file.c_str(), std::strerror(EFBIG));
-    EXPECT_EQ(with_file_limit([&](const auto &limit) { // the header: the file is removed
-                  limit(600);
+    EXPECT_EQ(in_child([&] { // the header: the file is removed
+                  limit_files(600);
                   std::vector<ZEP_IMAGE_DESC> images{describe({0, 3, 0, 3}, kInt8)};
                   Info info(file, nullptr, images);
                   if (open_writer(&info.info) || zep__err != ZEP_E_WRITE) return 1;
@@ -286,8 +254,8 @@ TEST_F(RlaWriterTest, WriteFailuresAreReportedAtTheHeaderARecordOrTheClose)
                   return access(file.c_str(), F_OK) == 0 ? 3 : 0;
               }),
               0);
-    EXPECT_EQ(with_file_limit([&](const auto &limit) { // 3000 of noise pass 4000 by line 1
-                  limit(4000);
+    EXPECT_EQ(in_child([&] { // 3000 of noise pass 4000 by line 1
+                  limit_files(4000);
                   std::vector<ZEP_IMAGE_DESC> images{describe({0, 2999, 0, 3}, kInt8)};
                   Info info(file, nullptr, images);
                   ZEP_OBJECT *h = open_writer(&info.info);
@@ -308,12 +276,12 @@ TEST_F(RlaWriterTest, WriteFailuresAreReportedAtTheHeaderARecordOrTheClose)
                   return 0;
               }),
               0);
-    EXPECT_EQ(with_file_limit([&](const auto &limit) { // lines in the buffer, out at the close
+    EXPECT_EQ(in_child([&] { // lines in the buffer, out at the close
                   std::vector<ZEP_IMAGE_DESC> images{describe({0, 9, 0, 3}, kInt8)};
                   Info info(file, nullptr, images);
                   ZEP_OBJECT *h = open_writer(&info.info);
                   if (!h || write_image(h, 0) != 0) return 1;
-                  limit(740 + 16);
+                  limit_files(740 + 16);
                   if (ZEP_close(h) != ZEP_E_WRITE || zep__err != ZEP_E_WRITE) return 2;
                   const auto r = messages_of(zep::kCannotWrite);
                   return r.empty() || r[0] != message ? 3 : 0;
@@ -357,7 +325,7 @@ TEST_F(RlaWriterTest, DescriptionsTheFormatCannotHoldAreRefusedBeforeTheFileIsMa
     int n = 0;
     for (const auto &[change, refusal] : cases) {
         SCOPED_TRACE("case " + std::to_string(n++));
-        write_file(file, precious);
+        write_bytes(file, precious);
         reports.clear();
         std::vector<ZEP_IMAGE_DESC> images{
             describe({0, 9, 0, 3}, {3, ZEP_C_INTEGER, 8}, kInt8, kInt8)};
