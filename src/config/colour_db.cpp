@@ -97,18 +97,22 @@ constinit RowElement g_builtin_rows[colour::kBuiltinRowCount]{};
 
 /* ---- Sets and rows ----------------------------------------------------- */
 
-/* A new set of n bins (n >= 1), boundaries and table zeroed; null when
- * memory ran out (reported). */
+/* A new set of n bins (n >= 1), boundaries and table zeroed; null with
+ * zep__err -10 when memory ran out (reported). */
 SetElement *new_set(int n)
 {
     const uint64_t floats = 4 * static_cast<uint64_t>(n) + 1;
     if (floats > (SIZE_MAX - sizeof(SetElement)) / sizeof(float)) {
         zep::config_report(zep::kNoMemory);
+        zep__err = ZEP_E_NOMEM;
         return nullptr;
     }
     const size_t size = sizeof(SetElement) + static_cast<size_t>(floats) * sizeof(float);
     auto *e = static_cast<SetElement *>(ERR_malloc(size));
-    if (!e) return nullptr;
+    if (!e) {
+        zep__err = ZEP_E_NOMEM;
+        return nullptr;
+    }
     std::memset(e, 0, size);
     auto *data = reinterpret_cast<float *>(reinterpret_cast<unsigned char *>(e) + sizeof *e);
     e->set.count = n;
@@ -234,6 +238,13 @@ struct Reader {
 /* Failures of a build; each has been reported when it is returned. */
 enum class Status { ok, failed };
 
+/* A failed allocation (already reported): zep__err -10. */
+Status out_of_memory()
+{
+    zep__err = ZEP_E_NOMEM;
+    return Status::failed;
+}
+
 Status syntax_error(const Reader &r)
 {
     const char *path = cfg__path();
@@ -314,7 +325,7 @@ Status read_row(Reader &r)
     float v[4];
     if (read_reals(r, 0, 4, v) != Status::ok) return Status::failed;
     auto *e = static_cast<RowElement *>(ERR_malloc(sizeof(RowElement)));
-    if (!e) return Status::failed;
+    if (!e) return out_of_memory();
     *e = RowElement{{nullptr}, true, Row{v[0], v[1], v[2], v[3]}};
     enter_row(e);
     r.block_has_rows = true;
@@ -399,10 +410,10 @@ Status compute_tables()
     const double min = g_db.min_wavelength, max = g_db.max_wavelength;
     if (static_cast<uint64_t>(res) > SIZE_MAX / (3 * sizeof(float))) {
         zep::config_report(zep::kNoMemory);
-        return Status::failed;
+        return out_of_memory();
     }
     g_db.owned_resampled = static_cast<float *>(ERR_malloc(3 * sizeof(float) * res));
-    if (!g_db.owned_resampled) return Status::failed;
+    if (!g_db.owned_resampled) return out_of_memory();
     g_db.resampled = g_db.owned_resampled;
 
     DST_LINK *cursor = g_db.rows->head;
@@ -444,7 +455,7 @@ Status build(void *catalogue)
     g_db.built = true;
     g_db.rows = dst__list_create();
     g_db.sets = dst__list_create();
-    if (!g_db.rows || !g_db.sets) return Status::failed;
+    if (!g_db.rows || !g_db.sets) return out_of_memory();
     g_db.resampled = colour::kBuiltinTables.resampled;
 
     for (int n = 1; n <= colour::kBuiltinSetCount; ++n) {
