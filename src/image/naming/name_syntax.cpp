@@ -11,8 +11,6 @@
  * it. The parser's three "seen" flags are process-wide as well, so a parse
  * at depth > 0 continues the one that reached it.
  */
-#include <unistd.h>
-
 #include <cstring>
 
 #include <zep/error.h>
@@ -121,16 +119,6 @@ const char *syntax_copy(const char *syntax)
     }
     std::memmove(copy_buf, syntax, len + 1);
     return STR_tolower(copy_buf);
-}
-
-bool readable_file(const char *name) { return name && access(name, R_OK) == 0; }
-
-void Text::double_percent()
-{
-    Text t;
-    t.doubling = true;
-    t.append(view());
-    *this = t;
 }
 
 } // namespace zep::naming

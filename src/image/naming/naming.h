@@ -6,6 +6,8 @@
 #ifndef ZEP_SRC_IMAGE_NAMING_NAMING_H
 #define ZEP_SRC_IMAGE_NAMING_NAMING_H
 
+#include <unistd.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -39,7 +41,7 @@ constexpr int frame_number(std::string_view digits)
 }
 
 /* True when name names an existing file this process may read. */
-bool readable_file(const char *name);
+inline bool readable_file(const char *name) { return name && access(name, R_OK) == 0; }
 
 /*
  * A result being built: at most ZEP_PATHNAME_MAX - 1 characters. Appends
@@ -60,13 +62,14 @@ class Text {
     {
         for (char c : s) put(c);
     }
-    void truncate(size_t n)
-    {
-        if (n < len_) len_ = n;
-        buf_[len_] = 0;
-    }
     /* Doubles every "%" already in the text. */
-    void double_percent();
+    void double_percent()
+    {
+        Text t;
+        t.doubling = true;
+        t.append(view());
+        *this = t;
+    }
     const char *c_str() const { return buf_; }
     size_t size() const { return len_; }
     std::string_view view() const { return {buf_, len_}; }
